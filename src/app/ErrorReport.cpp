@@ -42,5 +42,6 @@ bool ErrorTrap::test(int number, const std::function<bool()>& condition) {
 
 void ErrorTrap::report(int number, const QString& description) {
     ++m_reports;
+    m_lastFailure = description;
     ShowErrorReport(m_prompts, m_location, number, description, m_extra ? m_extra() : QString());
 }

@@ -30,6 +30,8 @@ public:
     bool test(int number, const std::function<bool()>& condition);
 
     int reportCount() const { return m_reports; }
+    // The description of the last failure reported, empty when none was.
+    QString lastFailure() const { return m_lastFailure; }
 
 private:
     void report(int number, const QString& description);
@@ -38,4 +40,5 @@ private:
     QString m_location;
     std::function<QString()> m_extra;
     int m_reports = 0;
+    QString m_lastFailure;
 };

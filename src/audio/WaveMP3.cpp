@@ -1,0 +1,216 @@
+#include "WaveMP3.h"
+
+#include <sys/statvfs.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include "AppError.h"
+#include "ErrorReport.h"
+#include "Main.h"
+#include "Prompts.h"
+#include "RunAndWait.h"
+#include "SafePlace.h"
+#include "TrackMixer.h"
+
+namespace {
+
+constexpr int kHidden = 0;
+
+void tell(const AudioSeams& seams, const QString& text) {
+    seams.prompts->showMessage(
+        {text, Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
+}
+
+// Moves each file to the safe place and says where every one of them now is.
+QString keepAll(const QList<std::pair<QString, QString>>& files, const QString& mp3Path) {
+    QStringList lines;
+    for (const auto& [path, suffix] : files) {
+        if (!QFileInfo::exists(path)) continue;
+        try {
+            lines << KeepRecording(path, mp3Path, suffix);
+        } catch (const AppError& e) {
+            lines << path + " (" + e.description() + ")";
+        }
+    }
+    return lines.join('\n');
+}
+
+// Why two sides cannot be mixed, or the empty text when they can.
+QString mixRefusal(MixInput inputs[2], Prompts& prompts) {
+    try {
+        for (int i = 0; i < 2; ++i) inputs[i].info = ReadWaveInfo(inputs[i].path, prompts);
+    } catch (const AppError& e) {
+        return e.description();
+    }
+    const WaveInfo& a = inputs[0].info;
+    const WaveInfo& b = inputs[1].info;
+    if (a.isEmpty() || b.isEmpty()) return "a file name is not valid.";
+    if (a.Channels != b.Channels || a.SampleRate != b.SampleRate)
+        return QString("%1 has %2 channel(s) at %3 Hz but %4 has %5 channel(s) at %6 Hz.")
+            .arg(inputs[0].path)
+            .arg(a.Channels)
+            .arg(a.SampleRate)
+            .arg(inputs[1].path)
+            .arg(b.Channels)
+            .arg(b.SampleRate);
+    if (a.DataSize == 0 && b.DataSize == 0) return "both sides of the call are empty.";
+    return {};
+}
+
+}  // namespace
+
+QByteArray LoadEncoderResource() {
+    QFile resource(QStringLiteral(":/CUSTOM/101"));
+    if (!resource.open(QIODevice::ReadOnly))
+        throw AppError("Resource with identifier '101' not found");
+    return resource.readAll();
+}
+
+bool MergeWave(const QString& firstPath, const QString& secondPath, const QString& mp3Path,
+               const AudioSeams& seams) {
+    ErrorTrap trap(*seams.prompts, "WaveMP3", "MergeWave");
+    MixInput inputs[2] = {{firstPath, {}}, {secondPath, {}}};
+    QString failure = mixRefusal(inputs, *seams.prompts);
+    const QString output = Main::TempFile("result.wav");
+    if (failure.isEmpty()) {
+        TrackMixer mixer(inputs[0], inputs[1], seams.progress);
+        trap.setExtra([&] {
+            return QString("lCnt: %1\r\nNFO(Index).DataSize: %2")
+                .arg(mixer.bytesDone())
+                .arg(mixer.longerDataSize());
+        });
+        // A step that fails stops the mix: it would fail again in every block.
+        const bool failed = trap.run(120, [&] { mixer.openInputs(); }) ||
+                            trap.run(124, [&] { mixer.openOutput(output); }) ||
+                            trap.run(126, [&] { mixer.mixData(); }) ||
+                            trap.run(150, [&] { mixer.finishOutput(); });
+        if (failed) failure = trap.lastFailure();
+    }
+    if (!failure.isEmpty()) {
+        QFile::remove(output);
+        tell(seams,
+             QString("The two sides of the call could not be mixed: %1\n\nNothing is "
+                     "lost; they were kept as:\n%2")
+                 .arg(failure, keepAll({{firstPath, "-mic"}, {secondPath, "-speaker"}}, mp3Path)));
+        return false;
+    }
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    Main::WaitSeconds(1);
+    Main::DeleteFileQuietly(firstPath);
+    Main::DeleteFileQuietly(secondPath);
+    return true;
+}
+
+QString EncoderCommandLine(const QString& encoderPath, const QString& wavPath,
+                           const QString& mp3Path) {
+    const QString quotedEncoder = '"' + encoderPath + '"';
+    const QString arguments = "  -h \"" + wavPath + "\" \"" + mp3Path + '"';
+    return quotedEncoder + arguments;
+}
+
+namespace {
+
+// LAME writes nothing useful to an empty name, and exits 0 all the same.
+QString outputRefusal(const QString& mp3Path) {
+    if (mp3Path.isEmpty()) return "no MP3 file is chosen (the path is empty).";
+    const QFileInfo target(mp3Path);
+    if (target.isDir()) return QString("%1 is a folder, not a file.").arg(mp3Path);
+    const QFileInfo folder(target.absolutePath());
+    if (!folder.isDir()) return QString("the folder %1 does not exist.").arg(folder.filePath());
+    if (!folder.isWritable())
+        return QString("the folder %1 cannot be written to.").arg(folder.filePath());
+    if (target.exists() && !target.isWritable())
+        return QString("%1 cannot be written.").arg(mp3Path);
+    return {};
+}
+
+bool allowsPrograms(const QString& folder) {
+    struct statvfs fs {};
+    return ::statvfs(QFile::encodeName(folder).constData(), &fs) != 0 || !(fs.f_flag & ST_NOEXEC);
+}
+
+// The written-out encoder, or the system's when the temporary folder may not run programs.
+QString chooseEncoder(const QString& written, const AudioSeams& seams) {
+    const QString folder = QFileInfo(written).absolutePath();
+    if (allowsPrograms(folder)) return written;
+    const QString system = QStandardPaths::findExecutable("lame");
+    tell(seams, QString("The temporary folder %1 does not allow running programs (it is mounted "
+                        "noexec), so the encoder installed on the system is used instead: %2")
+                    .arg(folder, system.isEmpty() ? "none is installed" : system));
+    return system.isEmpty() ? written : system;
+}
+
+QString lastLine(const QByteArray& output) {
+    static const QRegularExpression escapes("\x1b\\[[0-9;]*[A-Za-z]");
+    QStringList lines = QString::fromLocal8Bit(output).remove(escapes).split(
+        QRegularExpression("[\r\n]"), Qt::SkipEmptyParts);
+    while (!lines.isEmpty() && lines.last().trimmed().isEmpty()) lines.removeLast();
+    return lines.isEmpty() ? QString() : lines.last().trimmed();
+}
+
+QString encodeFailure(int exitCode, const QString& mp3Path, const QString& commandLine,
+                      const QByteArray& errorOutput) {
+    const QString said = lastLine(errorOutput);
+    const QString detail = said.isEmpty() ? QString() : "\nThe encoder said: " + said;
+    if (exitCode == kRunStartFailed) return "the encoder could not be started: " + commandLine;
+    if (exitCode == kRunCrashed) return "the encoder stopped unexpectedly: " + commandLine + detail;
+    if (exitCode != 0)
+        return QString("the encoder failed with exit code %1: %2").arg(exitCode).arg(commandLine) +
+               detail;
+    if (QFileInfo(mp3Path).size() <= 0)
+        return QString("the encoder left no MP3 file at %1.").arg(mp3Path) + detail;
+    return {};
+}
+
+}  // namespace
+
+bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSeams& seams) {
+    ErrorTrap trap(*seams.prompts, "WaveMP3", "ConvertToMP3");
+    QString failure = outputRefusal(mp3Path);
+    QString encoderPath;
+    if (failure.isEmpty()) {
+        QByteArray bytes, errorOutput;
+        QString quotedEncoder, arguments, commandLine;
+        int exitCode = kRunStartFailed;
+        trap.run(100, [&] {
+            bytes = seams.encoderBytes ? seams.encoderBytes() : LoadEncoderResource();
+        });
+        trap.run(102, [&] {
+            encoderPath = Main::TempFile("lame.exe");
+            Main::WriteBytesToFile(bytes, encoderPath);
+            QFile::setPermissions(encoderPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner);
+        });
+        trap.run(110, [&] { commandLine = EncoderCommandLine(encoderPath, wavPath, mp3Path); });
+        trap.run(112, [&] {
+            static const QRegularExpression percent("\\(\\s*(\\d+)%\\)");
+            exitCode =
+                RunAndWait(chooseEncoder(encoderPath, seams), {"-h", wavPath, mp3Path}, kHidden,
+                           [&](const QByteArray& chunk) {
+                               errorOutput = (errorOutput + chunk).right(4096);
+                               QRegularExpressionMatch last;
+                               for (const auto& m : percent.globalMatch(QString::fromLatin1(chunk)))
+                                   last = m;
+                               if (last.hasMatch() && seams.progress)
+                                   seams.progress(qMin(100, last.captured(1).toInt()));
+                           });
+        });
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        Main::WaitSeconds(1);
+        failure = encodeFailure(exitCode, mp3Path, commandLine, errorOutput);
+    }
+    if (failure.isEmpty())
+        Main::DeleteFileQuietly(wavPath);
+    else
+        tell(seams, QString("The MP3 file %1 could not be made: %2\n\nNothing is lost; the "
+                            "recording was kept as:\n%3")
+                        .arg(mp3Path, failure, keepAll({{wavPath, ""}}, mp3Path)));
+    if (!encoderPath.isEmpty()) Main::DeleteFileQuietly(encoderPath);
+    return failure.isEmpty();
+}

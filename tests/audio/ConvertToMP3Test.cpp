@@ -1,0 +1,198 @@
+// Encoding with the embedded LAME: the command line, the wait, a real MP3 from a tone, and the
+// recording kept whenever the MP3 cannot be made.
+#include <sys/stat.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <memory>
+
+#include "FakePrompts.h"
+#include "Main.h"
+#include "RunAndWait.h"
+#include "WavBytes.h"
+#include "WaveMP3.h"
+#include "modWave.h"
+
+namespace {
+
+std::vector<qint16> tone(double hertz, double seconds, int rate = 48000) {
+    std::vector<qint16> samples(size_t(seconds * rate));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = qint16(12000 * std::sin(2 * M_PI * hertz * double(i) / rate));
+    return samples;
+}
+
+double frequencyOf(const std::vector<qint16>& samples, int rate) {
+    int crossings = 0;
+    for (size_t i = 1; i < samples.size(); ++i)
+        if ((samples[i - 1] < 0) != (samples[i] < 0)) ++crossings;
+    return crossings / 2.0 / (double(samples.size()) / rate);
+}
+
+QByteArray script(const QByteArray& body) {
+    return "#!/bin/sh\n" + body + "\n";
+}
+
+}  // namespace
+
+class ConvertToMP3Test : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<QTemporaryDir> m_calls;
+    std::unique_ptr<QTemporaryDir> m_data;
+    FakePrompts m_prompts;
+    QList<int> m_progress;
+    AudioSeams m_seams;
+
+    QString wav() const { return m_temp->filePath("result.wav"); }
+    QString encoder() const { return m_temp->filePath("lame.exe"); }
+
+private slots:
+    void init() {
+        m_temp = std::make_unique<QTemporaryDir>();
+        m_calls = std::make_unique<QTemporaryDir>();
+        m_data = std::make_unique<QTemporaryDir>();
+        qputenv("TEMP", m_temp->path().toLocal8Bit());
+        qputenv("XDG_DATA_HOME", m_data->path().toLocal8Bit());
+        m_prompts = FakePrompts();
+        m_progress.clear();
+        m_seams = {&m_prompts, [this](int v) { m_progress << v; }, {}};
+        writeBytes(wav(), pcmWav(tone(1000, 2)));
+    }
+
+    void commandLineText() {
+        QCOMPARE(
+            EncoderCommandLine("C:\\Temp\\lame.exe", "C:\\Temp\\result.wav", "D:\\Calls\\call.mp3"),
+            QString("\"C:\\Temp\\lame.exe\"  -h \"C:\\Temp\\result.wav\" "
+                    "\"D:\\Calls\\call.mp3\""));
+        QVERIFY(
+            EncoderCommandLine("/t/lame.exe", "/t/result.wav", "/c/call").endsWith("\"/c/call\""));
+        QVERIFY(EncoderCommandLine("/t/lame.exe", "/t/result.wav", "").endsWith(" \"\""));
+    }
+
+    void windowStyleRule() {
+        QCOMPARE(EffectiveWindowStyle(std::nullopt), 6);
+        QCOMPARE(EffectiveWindowStyle(7), 6);
+        QCOMPARE(EffectiveWindowStyle(-1), 6);
+        QCOMPARE(EffectiveWindowStyle(0), 0);
+        QCOMPARE(EffectiveWindowStyle(3), 3);
+    }
+
+    void runAndWait() {
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(RunAndWait(m_temp->filePath("no-such-program"), {}) < 0);
+        QVERIFY(clock.elapsed() < 1000);
+        QCOMPARE(RunAndWait("/bin/sh", {"-c", "exit 3"}, 0), 3);
+        clock.restart();
+        QCOMPARE(RunAndWait("/bin/true", {}), 0);
+        QVERIFY2(clock.elapsed() < 600, "an ended process is noticed after one poll");
+        QByteArray said;
+        RunAndWait("/bin/sh", {"-c", "echo 'a \"quoted\" word' >&2"}, 0,
+                   [&](const QByteArray& chunk) { said += chunk; });
+        QCOMPARE(said, QByteArray("a \"quoted\" word\n"));
+    }
+
+    void embeddedEncoderIsLame() {
+        QFile lame(LAME_EXECUTABLE);
+        QVERIFY(lame.open(QIODevice::ReadOnly));
+        QCOMPARE(LoadEncoderResource(), lame.readAll());
+    }
+
+    void realEncoderMakesAnMp3OfTheTone() {
+        const QString mp3 = m_calls->filePath("call.mp3");
+        QVERIFY(ConvertToMP3(wav(), mp3, m_seams));
+        QVERIFY(m_prompts.messages.isEmpty());
+        QVERIFY(!QFile::exists(wav()));
+        QVERIFY(!QFile::exists(encoder()));
+        QVERIFY(!m_progress.isEmpty());
+
+        const QString decoded = m_calls->filePath("decoded.wav");
+        QCOMPARE(QProcess::execute(LAME_EXECUTABLE, {"--quiet", "--decode", mp3, decoded}), 0);
+        const QByteArray bytes = readBytes(decoded);
+        FakePrompts prompts;
+        const WaveInfo info = ReadWaveInfo(decoded, prompts);
+        QCOMPARE(info.SampleRate, 48000);
+        const auto samples = samplesOf(bytes, info.dataStart(), info.DataSize);
+        const double seconds = double(samples.size()) / info.SampleRate / info.Channels;
+        QVERIFY2(std::abs(seconds - 2.0) < 0.06, qPrintable(QString::number(seconds)));
+        const double hertz = frequencyOf(samples, info.SampleRate);
+        QVERIFY2(std::abs(hertz - 1000) < 10, qPrintable(QString::number(hertz)));
+    }
+
+    void encoderIsWrittenOwnerOnlyAndGivenTheArguments() {
+        const QString mp3 = m_calls->filePath("odd \"name\" -V9.mp3");
+        m_seams.encoderBytes = [] {
+            return script("stat -c %a \"$0\" > \"$3\"; printf '%s|' \"$@\" >> \"$3\"");
+        };
+        QVERIFY(ConvertToMP3(wav(), mp3, m_seams));
+        QCOMPARE(readBytes(mp3), ("700\n-h|" + wav() + "|" + mp3 + "|").toLocal8Bit());
+    }
+
+    void badOutputPathIsRefusedAndTheRecordingKept_data() {
+        QTest::addColumn<QString>("mp3");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("keptIn");
+        QTest::newRow("empty") << QString() << "the path is empty"
+                               << "data";
+        QTest::newRow("no such folder") << "/no/such/folder/call.mp3"
+                                        << "does not exist"
+                                        << "data";
+        QTest::newRow("a folder") << "calls"
+                                  << "is a folder"
+                                  << "calls";
+    }
+    void badOutputPathIsRefusedAndTheRecordingKept() {
+        QFETCH(QString, mp3);
+        QFETCH(QString, reason);
+        QFETCH(QString, keptIn);
+        if (mp3 == "calls") mp3 = m_calls->path();
+        const QByteArray recording = readBytes(wav());
+        QVERIFY(!ConvertToMP3(wav(), mp3, m_seams));
+        QVERIFY(!QFile::exists(wav()));
+        QVERIFY(!QFile::exists(encoder()));
+        QCOMPARE(m_prompts.messages.size(), 1);
+        const QString text = m_prompts.messages[0].text;
+        QVERIFY2(text.contains(reason), qPrintable(text));
+        const QString folder = keptIn == "data" ? m_data->filePath("vocorda-call-recorder")
+                                                : QFileInfo(m_calls->path()).absolutePath();
+        const QString kept = text.section('\n', -1);
+        QVERIFY2(kept.startsWith(folder + "/"), qPrintable(text));
+        QCOMPARE(readBytes(kept), recording);
+    }
+
+    void encoderFailuresKeepTheRecordingBesideTheMp3_data() {
+        QTest::addColumn<QByteArray>("program");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("exit code") << script("echo 'Could not open input' >&2; exit 3")
+                                   << "the encoder failed with exit code 3: \"";
+        QTest::newRow("no output, exit 0") << script("exit 0") << "left no MP3 file";
+        QTest::newRow("killed") << script("kill -9 $$") << "stopped unexpectedly";
+        QTest::newRow("not a program") << QByteArray(
+                                              "\x7f"
+                                              "ELF broken")
+                                       << "could not be started";
+    }
+    void encoderFailuresKeepTheRecordingBesideTheMp3() {
+        QFETCH(QByteArray, program);
+        QFETCH(QString, reason);
+        m_seams.encoderBytes = [&] { return program; };
+        const QString mp3 = m_calls->filePath("call.mp3");
+        QVERIFY(!ConvertToMP3(wav(), mp3, m_seams));
+        QCOMPARE(m_prompts.messages.size(), 1);
+        const QString text = m_prompts.messages[0].text;
+        QVERIFY2(text.startsWith("The MP3 file " + mp3 + " could not be made: "), qPrintable(text));
+        QVERIFY2(text.contains(reason), qPrintable(text));
+        QVERIFY(text.endsWith(m_calls->filePath("call.wav")));
+        QVERIFY(QFile::exists(m_calls->filePath("call.wav")));
+        QVERIFY(!QFile::exists(encoder()));
+        if (QTest::currentDataTag() == QLatin1String("exit code"))
+            QVERIFY(text.contains("The encoder said: Could not open input"));
+    }
+};
+
+QTEST_GUILESS_MAIN(ConvertToMP3Test)
+#include "ConvertToMP3Test.moc"
