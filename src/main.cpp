@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "DesktopFileLauncher.h"
 #include "Form1.h"
+#include "NoCallClient.h"
 #include "QtPrompts.h"
 #include "SettingsStore.h"
 
@@ -13,14 +15,18 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QtPrompts prompts;
     SettingsStore settings(SettingsStore::userFolder());
+    DesktopFileLauncher launcher;
     Form1 form({.prompts = &prompts,
                 .settings = &settings,
+                .launcher = &launcher,
+                .callClient = [] { return std::make_unique<NoCallClient>(); },
                 .programFolder = Main::ProgramFolder(),
                 // Closing ends the program whatever is under way, even inside a nested wait.
-                .endProgram = [] {
-                    std::fflush(nullptr);
-                    std::_Exit(0);
-                }});
+                .endProgram =
+                    [] {
+                        std::fflush(nullptr);
+                        std::_Exit(0);
+                    }});
     form.start();
     return app.exec();
 }

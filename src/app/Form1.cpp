@@ -7,9 +7,11 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 
+#include "AccessHelp.h"
 #include "CursorFile.h"
 #include "ErrorReport.h"
 #include "Main.h"
@@ -23,7 +25,9 @@ constexpr int kCustomPointer = 99;
 
 }  // namespace
 
-Form1::Form1(Seams seams) : m_seams(std::move(seams)) {
+Form1::Form1(Seams seams)
+    : m_seams(std::move(seams)),
+      m_recording(m_seams.callClient, *m_seams.prompts, *this, m_seams.encoderBytes) {
     setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -33,6 +37,8 @@ Form1::Form1(Seams seams) : m_seams(std::move(seams)) {
                              static_cast<QObject*>(PushButton13), static_cast<QObject*>(Text3)})
         watched->installEventFilter(this);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton6, &QPushButton::clicked, &m_recording, &RecordingControl::PushButton6_Click);
+    connect(PushButton13, &QPushButton::clicked, this, &Form1::runAccessHelp);
     connect(Text3, &QLineEdit::textChanged, this, &Form1::Text3_Change);
 }
 
@@ -136,7 +142,35 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+void Form1::setStartEnabled(bool enabled) {
+    PushButton6->setEnabled(enabled);
+}
+
+void Form1::resetMousePointer() {
+    setMousePointer(kDefaultPointer);
+}
+
+void Form1::setProgress(int percent) {
+    ProgressBar1->setValue(percent);
+    ProgressBar1->repaint();  // the mixer does not return to the event loop while it works
+}
+
+void Form1::resetProgress() {
+    ProgressBar1->setValue(0);
+    ProgressBar1->setFormat("Progress Bar");
+}
+
+QString Form1::outputPath() const {
+    return Text3->text();
+}
+
+void Form1::runAccessHelp() {
+    PushButton13_Click(*m_seams.prompts, *m_seams.launcher, PushButton6->text(),
+                       m_seams.programFolder);
+}
+
 void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
+    m_recording.prepareToEnd();
     if (m_seams.endProgram) m_seams.endProgram();
 }

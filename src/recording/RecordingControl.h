@@ -1,0 +1,50 @@
+// "Start Recording" to "Done.": has the call client write both sides of the active call into
+// TEMP/mic.wav and TEMP/speaker.wav, and when that call leaves "in progress" mixes them, encodes
+// the MP3 at the window's output path and says "Done.".
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "SkypeClient.h"
+
+class Prompts;
+class RecordingView;
+
+class RecordingControl : public QObject {
+    Q_OBJECT
+public:
+    // encoderBytes: the encoder to write out; empty for the embedded one.
+    RecordingControl(SkypeFactory factory, Prompts& prompts, RecordingView& view,
+                     std::function<QByteArray()> encoderBytes = {});
+    ~RecordingControl() override;
+
+    void PushButton6_Click();
+    void oSkype_CallStatus(const CallPtr& call, int status);
+
+    // The program is about to end: let the client finish the files of a call under way.
+    void prepareToEnd();
+
+    bool isRecording() const { return m_recording.has_value(); }
+    bool isFinishing() const { return m_finishing; }
+    ISkype* oSkype() const { return m_skype.get(); }
+
+private:
+    struct Recording {
+        std::optional<QString> callId;  // unknown when the call could not be taken
+    };
+
+    ISkype& skype() const;
+    bool finish();
+
+    SkypeFactory m_factory;
+    Prompts& m_prompts;
+    RecordingView& m_view;
+    std::function<QByteArray()> m_encoderBytes;
+    std::unique_ptr<ISkype> m_skype;
+    std::optional<Recording> m_recording;
+    bool m_finishing = false;
+};

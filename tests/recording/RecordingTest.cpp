@@ -1,0 +1,266 @@
+// The whole road in the real window (offscreen) with an in-process call client: "Start
+// Recording", the call's end, the mix, the real encoder, "Done." - and every way it can go wrong.
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <cmath>
+#include <memory>
+
+#include "AccessHelp.h"
+#include "FakePrompts.h"
+#include "FakeSkype.h"
+#include "Form1.h"
+#include "SettingsStore.h"
+#include "WavBytes.h"
+#include "modWave.h"
+
+namespace {
+
+// Power of one frequency in the samples (Goertzel), relative to the signal's total power.
+double shareOf(const std::vector<qint16>& samples, double hertz, int rate) {
+    const double w = 2 * M_PI * hertz / rate, coeff = 2 * std::cos(w);
+    double s1 = 0, s2 = 0, total = 0;
+    for (qint16 x : samples) {
+        const double s = x + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s;
+        total += double(x) * x;
+    }
+    const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+    return power / (total * samples.size() / 2);
+}
+
+std::vector<qint16> decodeMp3(const QString& mp3, const QString& wav, int* rate) {
+    if (QProcess::execute(LAME_EXECUTABLE, {"--quiet", "--decode", mp3, wav}) != 0) return {};
+    FakePrompts prompts;
+    const WaveInfo info = ReadWaveInfo(wav, prompts);
+    *rate = info.SampleRate;
+    return samplesOf(readBytes(wav), info.dataStart(), info.DataSize);
+}
+
+}  // namespace
+
+class RecordingTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SettingsStore> m_settings;
+    FakePrompts m_prompts;
+    FakeLauncher m_launcher;
+    FakeCallWorld m_world;
+    std::unique_ptr<Form1> m_form;
+    std::shared_ptr<FakeCall> m_call;
+
+    QString temp(const QString& name) const { return m_dir->filePath("temp/" + name); }
+    QString calls(const QString& name) const { return m_dir->filePath("calls/" + name); }
+    QStringList texts() const { return m_prompts.texts(); }
+    void plantStaleFiles() {
+        for (const char* name : {"mic.wav", "speaker.wav", "result.wav"})
+            writeBytes(temp(name), "stale");
+    }
+    bool tempIsClean() const {
+        for (const char* name : {"mic.wav", "speaker.wav", "result.wav", "lame.exe"})
+            if (QFile::exists(temp(name))) return false;
+        return true;
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QDir(m_dir->path()).mkpath("temp");
+        QDir(m_dir->path()).mkpath("calls");
+        qputenv("TEMP", temp("").chopped(1).toLocal8Bit());
+        qputenv("XDG_DATA_HOME", m_dir->filePath("data").toLocal8Bit());
+        m_settings = std::make_unique<SettingsStore>(m_dir->filePath("config"));
+        m_prompts = FakePrompts();
+        m_launcher.opened.clear();
+        m_world = FakeCallWorld();
+        m_call = std::make_shared<FakeCall>("call-1");
+        m_world.calls = {m_call};
+        m_form = std::make_unique<Form1>(Form1::Seams{.prompts = &m_prompts,
+                                                      .settings = m_settings.get(),
+                                                      .launcher = &m_launcher,
+                                                      .callClient = m_world.factory(),
+                                                      .programFolder = m_dir->filePath("program"),
+                                                      .endProgram = [] {}});
+        m_form->start();
+        m_form->Text3->setText(calls("call.mp3"));
+    }
+    void cleanup() { m_form.reset(); }
+
+    void wholeRoadGivesTheMp3WithBothSides() {
+        plantStaleFiles();
+        m_form->PushButton6->click();
+        QVERIFY(!m_form->PushButton6->isEnabled());
+        QCOMPARE(m_call->redirects,
+                 QStringList({"mic:" + temp("mic.wav"), "speaker:" + temp("speaker.wav")}));
+        QVERIFY(texts().isEmpty());
+
+        m_world.raise(m_call, clsInProgress);
+        QVERIFY(texts().isEmpty());
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(texts(), QStringList({"Done."}));
+        QCOMPARE(m_prompts.messages[0].title, QString("Vocorda Call"));
+        QCOMPARE(m_prompts.messages[0].icon, MessageIcon::None);
+        QCOMPARE(m_prompts.messages[0].buttons, MessageButtons::Ok);
+        QVERIFY(m_form->PushButton6->isEnabled());
+        QCOMPARE(m_form->ProgressBar1->value(), 0);
+        QCOMPARE(m_form->ProgressBar1->text(), QString("Progress Bar"));
+        QVERIFY(tempIsClean());
+
+        int rate = 0;
+        const auto samples = decodeMp3(calls("call.mp3"), calls("decoded.wav"), &rate);
+        QVERIFY(!samples.empty());
+        QVERIFY2(std::abs(double(samples.size()) / rate - 2.0) < 0.06, "two seconds of call");
+        const double mic = shareOf(samples, 1000, rate), speaker = shareOf(samples, 440, rate);
+        const double neither = shareOf(samples, 700, rate);
+        QVERIFY2(
+            mic > 0.3 && speaker > 0.3 && neither < 0.01,
+            qPrintable(
+                QString("1000 Hz %1, 440 Hz %2, 700 Hz %3").arg(mic).arg(speaker).arg(neither)));
+    }
+
+    void clientNotRunningOffersTheHelpAndTouchesNothing() {
+        m_world.running = false;
+        plantStaleFiles();
+        m_prompts.nextAnswers.enqueue(MessageAnswer::No);
+        m_form->PushButton6->click();
+        QCOMPARE(texts(), QStringList({AccessHelpText("Start Recording")}));
+        QCOMPARE(m_prompts.messages[0].buttons, MessageButtons::YesNo);
+        QVERIFY(m_launcher.opened.isEmpty());
+        QCOMPARE(readBytes(temp("mic.wav")), QByteArray("stale"));
+        QVERIFY(m_form->PushButton6->isEnabled());
+    }
+
+    void noCallSaysSoAndTouchesNothing() {
+        m_world.calls.clear();
+        plantStaleFiles();
+        m_form->PushButton6->click();
+        QCOMPARE(texts(), QStringList({"There are no active calls found."}));
+        QCOMPARE(m_prompts.messages[0].title, QString("Vocorda Call"));
+        QCOMPARE(m_prompts.messages[0].icon, MessageIcon::None);
+        QCOMPARE(readBytes(temp("speaker.wav")), QByteArray("stale"));
+        QVERIFY(m_form->PushButton6->isEnabled());
+    }
+
+    void failingRedirectsAreReportedAndTheButtonWaitsForTheCallsEnd() {
+        m_call->failRedirects = true;
+        m_form->PushButton6->click();
+        QCOMPARE(m_prompts.messages.size(), 2);
+        QVERIFY(texts()[0].startsWith(
+            "Call call-1 is not in progress\r\nin "
+            "VocordaCallRecorder2021/08/31.Form1.PushButton6_Click at line 126\r\r"));
+        QVERIFY(texts()[1].contains("PushButton6_Click at line 128\r\r"));
+        QVERIFY(!m_form->PushButton6->isEnabled());
+        m_world.raise(m_call, clsInProgress);
+        QVERIFY(!m_form->PushButton6->isEnabled());
+        m_world.raise(m_call, clsFinished);
+        QVERIFY(m_form->PushButton6->isEnabled());
+        QCOMPARE(m_prompts.messages.size(), 3);
+        QVERIFY(
+            texts()[2].startsWith("The call could not be saved: the call client did not write"));
+        QVERIFY(!texts().contains("Done."));
+    }
+
+    void onlyTheFirstCallIsRecordedAndAnotherCallCannotEndIt() {
+        auto second = std::make_shared<FakeCall>("call-2", 300, 500);
+        m_world.calls = {m_call, second};
+        m_form->PushButton6->click();
+        QCOMPARE(m_call->redirects.size(), 2);
+        QVERIFY(second->redirects.isEmpty());
+        m_world.raise(second, clsRinging);
+        m_world.raise(second, clsFinished);
+        QVERIFY(texts().isEmpty());
+        QVERIFY(m_form->recording().isRecording());
+        QVERIFY(QFile::exists(temp("mic.wav")));
+        m_world.raise(m_call, clsOnHold);
+        QCOMPARE(texts(), QStringList({"Done."}));
+    }
+
+    void eventsWithoutARecordingShowNothing() {
+        m_world.calls.clear();
+        m_form->PushButton6->click();  // a client object now exists, but nothing is recorded
+        m_prompts.messages.clear();
+        m_world.raise(m_call, clsFinished);
+        m_world.raise(m_call, clsRefused);
+        QVERIFY(texts().isEmpty());
+    }
+
+    void pressesAndEventsDuringTheFinishingWorkAreIgnored() {
+        m_form->PushButton6->click();
+        QCOMPARE(m_world.created, 1);
+        int nestedChecks = 0;
+        // Fires while the mixer and the encoder wait with the window alive.
+        QTimer poke;
+        connect(&poke, &QTimer::timeout, this, [&] {
+            if (!m_form->recording().isFinishing()) return;
+            ++nestedChecks;
+            QVERIFY(!m_form->PushButton6->isEnabled());
+            m_form->PushButton6->click();
+            QMetaObject::invokeMethod(m_form->PushButton6, "clicked");
+            m_world.raise(m_call, clsFinished);
+        });
+        poke.start(150);
+        m_world.raise(m_call, clsFinished);
+        poke.stop();
+        QVERIFY(nestedChecks > 0);
+        QCOMPARE(m_world.created, 1);
+        QCOMPARE(texts(), QStringList({"Done."}));
+        QVERIFY(QFileInfo(calls("call.mp3")).size() > 0);
+        QVERIFY(tempIsClean());
+    }
+
+    void unwritableMp3FolderKeepsTheRecordingAndSaysWhere() {
+        m_form->PushButton6->click();
+        m_form->Text3->setText(m_dir->filePath("no/such/folder/call.mp3"));
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(m_prompts.messages.size(), 1);
+        const QString text = texts()[0];
+        QVERIFY2(text.contains("does not exist"), qPrintable(text));
+        const QString kept = m_dir->filePath("data/vocorda-call-recorder/call.wav");
+        QVERIFY2(text.endsWith(kept), qPrintable(text));
+        QVERIFY(QFileInfo(kept).size() > 44);
+        QVERIFY(tempIsClean());
+        QVERIFY(m_form->PushButton6->isEnabled());
+    }
+
+    void pathChangedDuringTheCallIsUsed() {
+        m_form->PushButton6->click();
+        m_form->Text3->setText(calls("renamed.mp3"));
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(texts(), QStringList({"Done."}));
+        QVERIFY(QFileInfo(calls("renamed.mp3")).size() > 0);
+        QVERIFY(!QFile::exists(calls("call.mp3")));
+    }
+
+    void helpTextIsExactAndYesOpensTheVideo() {
+        m_form->PushButton6->setText("Record Now");
+        m_prompts.nextAnswers.enqueue(MessageAnswer::Yes);
+        m_form->PushButton13->click();
+        QCOMPARE(m_prompts.messages.size(), 1);
+        QCOMPARE(
+            texts()[0],
+            QString("For your information: I have Skype Version 5.6.0.110 installed on my "
+                    "computer and this software works well with it.\r\rIn order to use this "
+                    "software, please make sure that you have Skype open and you are logged "
+                    "into your account.\r\rAlso, after clicking the 'Record Now' button, Skype "
+                    "will ask if this software has permission to can access it. You will have "
+                    "to switch from looking at this software to looking at Skype and click "
+                    "'Allow'.\r\rWould you like to see a video showing how this 'Allow' "
+                    "message appears in Skype?"));
+        QCOMPARE(m_prompts.messages[0].title, QString("Vocorda Call"));
+        QCOMPARE(m_prompts.messages[0].icon, MessageIcon::None);
+        QCOMPARE(m_launcher.opened,
+                 QStringList({m_dir->filePath("program/Help Video/Skype Allow.avi")}));
+
+        m_prompts.nextAnswers.enqueue(MessageAnswer::No);
+        m_form->PushButton13->click();
+        QCOMPARE(m_launcher.opened.size(), 1);
+    }
+};
+
+QTEST_MAIN(RecordingTest)
+#include "RecordingTest.moc"
