@@ -7,7 +7,7 @@
 
 #include "DesktopFileLauncher.h"
 #include "Form1.h"
-#include "NoCallClient.h"
+#include "PulseCallClient.h"
 #include "QtPrompts.h"
 #include "SettingsStore.h"
 
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     Form1 form({.prompts = &prompts,
                 .settings = &settings,
                 .launcher = &launcher,
-                .callClient = [] { return std::make_unique<NoCallClient>(); },
+                .callClient = [] { return std::make_unique<PulseCallClient>(); },
                 .programFolder = Main::ProgramFolder(),
                 // Closing ends the program whatever is under way, even inside a nested wait.
                 .endProgram =

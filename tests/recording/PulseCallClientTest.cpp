@@ -1,0 +1,295 @@
+// The call client against a real, private PulseAudio server: which streams are calls, the two
+// files of a recorded call, the call's end, a killed program, a server that goes away, drift,
+// and the whole road in the real window.
+#include <signal.h>
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "AppError.h"
+#include "FakePrompts.h"
+#include "FakeSkype.h"
+#include "Form1.h"
+#include "PulseCallClient.h"
+#include "PulseTestServer.h"
+#include "SettingsStore.h"
+#include "WavBytes.h"
+#include "modWave.h"
+
+namespace {
+
+constexpr int kBytesPerSecond = 96000;
+constexpr char kChildFolder[] = "VOCORDA_TEST_CHILD_RECORD";
+
+struct Events {
+    QList<std::pair<QString, int>> seen;
+    void listen(ISkype& client) {
+        QObject::connect(&client, &ISkype::CallStatus, &client,
+                         [this](const CallPtr& call, int status) {
+                             seen.append({call->Id(), status});
+                         });
+    }
+    bool has(const QString& id, int status) const { return seen.contains({id, status}); }
+};
+
+WaveInfo infoOf(const QString& path) {
+    FakePrompts prompts;
+    return ReadWaveInfo(path, prompts);
+}
+
+double shareOf(const std::vector<qint16>& samples, double hertz, int rate) {
+    const double w = 2 * M_PI * hertz / rate, coeff = 2 * std::cos(w);
+    double s1 = 0, s2 = 0, total = 0;
+    for (qint16 x : samples) {
+        const double s = x + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s;
+        total += double(x) * x;
+    }
+    return (s1 * s1 + s2 * s2 - coeff * s1 * s2) / (total * samples.size() / 2);
+}
+
+void redirectFirstCall(ISkype& client, const QString& folder) {
+    const CallPtr call = client.ActiveCalls()->Item(1);
+    call->setCaptureMicDevice(callIoDeviceTypeFile, folder + "/mic.wav");
+    call->setOutputDevice(callIoDeviceTypeFile, folder + "/speaker.wav");
+}
+
+// The child that a test kills: records call 1 into the folder until it is killed.
+int recordAsChild(const QString& folder) {
+    PulseCallClient client;
+    if (!client.Client().IsRunning()) return 2;
+    QElapsedTimer clock;
+    clock.start();
+    while (client.ActiveCalls()->Count() == 0 && clock.elapsed() < 10000) QTest::qWait(20);
+    redirectFirstCall(client, folder);
+    std::printf("recording\n");
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
+
+}  // namespace
+
+class PulseCallClientTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<PulseTestServer> m_server;
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    std::unique_ptr<PulseCallClient> connectedClient() {
+        auto client = std::make_unique<PulseCallClient>();
+        if (!client->Client().IsRunning()) return nullptr;
+        return client;
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_server = std::make_unique<PulseTestServer>();
+        const QString failure = m_server->start();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
+    void cleanup() { m_server.reset(); }
+
+    void noServerMeansNotRunning() {
+        m_server.reset();
+        QElapsedTimer clock;
+        clock.start();
+        PulseCallClient client;
+        QVERIFY(!client.Client().IsRunning());
+        QVERIFY(clock.elapsed() < 3000);
+        QVERIFY_THROWS_EXCEPTION(AppError, client.ActiveCalls());
+    }
+
+    void onlyApplicationsHoldingAMicrophoneAreCalls() {
+        // Present from the start: recorders on both monitors, the remap filter's own stream.
+        m_server->startSoftphone("FakeSoftphone");
+        auto client = connectedClient();
+        QVERIFY(client);
+        Events events;
+        events.listen(*client);
+        QTRY_COMPARE(client->ActiveCalls()->Count(), 1);
+        QCOMPARE(client->ActiveCalls()->Item(1)->Id(), QString("FakeSoftphone"));
+
+        m_server->startSoftphone("OtherPhone");
+        QTRY_COMPARE(client->ActiveCalls()->Count(), 2);
+        QCOMPARE(client->ActiveCalls()->Item(2)->Id(), QString("OtherPhone"));
+        QTRY_VERIFY(events.has("OtherPhone", clsInProgress));
+
+        redirectFirstCall(*client, m_dir->path());  // our own two streams are no call
+        QTest::qWait(300);
+        QCOMPARE(client->ActiveCalls()->Count(), 2);
+        QCOMPARE(client->ActiveCalls()->Item(1)->Id(), QString("FakeSoftphone"));
+    }
+
+    void recordedCallEndsWithBothFilesFinished() {
+        m_server->playTone("speaker", 440);
+        m_server->playTone("micsink", 1000);
+        QProcess* phone = m_server->startSoftphone();
+        auto client = connectedClient();
+        QVERIFY(client);
+        Events events;
+        events.listen(*client);
+        QTRY_COMPARE(client->ActiveCalls()->Count(), 1);
+        redirectFirstCall(*client, m_dir->path());
+        QTest::qWait(3000);
+        m_server->stopProgram(phone);
+        QTRY_VERIFY(events.has("FakeSoftphone", clsFinished));
+        for (const char* side : {"mic.wav", "speaker.wav"}) {
+            const QString path = m_dir->filePath(side);
+            const WaveInfo info = infoOf(path);
+            QCOMPARE(info.SampleRate, 48000);
+            QCOMPARE(info.Channels, qint16(1));
+            QCOMPARE(info.DataPos, qint64(40));
+            QCOMPARE(qint64(info.DataSize) + 44, QFileInfo(path).size());
+            const double seconds = double(info.DataSize) / kBytesPerSecond;
+            QVERIFY2(seconds > 3.0 && seconds < 4.5, qPrintable(QString::number(seconds)));
+        }
+        const auto mic =
+            samplesOf(readBytes(m_dir->filePath("mic.wav")), 44 + kBytesPerSecond, kBytesPerSecond);
+        const auto speaker = samplesOf(readBytes(m_dir->filePath("speaker.wav")),
+                                       44 + kBytesPerSecond, kBytesPerSecond);
+        QVERIFY2(shareOf(mic, 1000, 48000) > 0.5, "the microphone side holds the user's voice");
+        QVERIFY2(shareOf(speaker, 440, 48000) > 0.5, "the speaker side holds the remote party");
+        QVERIFY(shareOf(mic, 440, 48000) < 0.05);
+    }
+
+    void reopenedMicrophoneKeepsTheCall() {
+        QProcess* phone = m_server->startSoftphone();
+        auto client = connectedClient();
+        QVERIFY(client);
+        Events events;
+        events.listen(*client);
+        QTRY_COMPARE(client->ActiveCalls()->Count(), 1);
+        redirectFirstCall(*client, m_dir->path());
+        m_server->stopProgram(phone);
+        phone = m_server->startSoftphone();  // the application opens its microphone again
+        QTest::qWait(1500);
+        QVERIFY(!events.has("FakeSoftphone", clsFinished));
+        QCOMPARE(client->ActiveCalls()->Count(), 1);
+        m_server->stopProgram(phone);
+        QTRY_VERIFY(events.has("FakeSoftphone", clsFinished));
+    }
+
+    void serverGoneEndsTheCallWithValidFiles() {
+        m_server->playTone("speaker", 440);
+        m_server->startSoftphone();
+        auto client = connectedClient();
+        QVERIFY(client);
+        Events events;
+        events.listen(*client);
+        QTRY_COMPARE(client->ActiveCalls()->Count(), 1);
+        redirectFirstCall(*client, m_dir->path());
+        QTest::qWait(1500);
+        m_server->kill();
+        QTRY_VERIFY(events.has("FakeSoftphone", clsFinished));
+        for (const char* side : {"mic.wav", "speaker.wav"}) {
+            const QString path = m_dir->filePath(side);
+            QVERIFY(infoOf(path).DataSize > kBytesPerSecond);
+            QCOMPARE(qint64(infoOf(path).DataSize) + 44, QFileInfo(path).size());
+        }
+    }
+
+    void killedProgramLeavesValidFiles() {
+        m_server->playTone("speaker", 440);
+        m_server->startSoftphone();
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(kChildFolder, m_dir->path());
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForReadyRead(15000));
+        QCOMPARE(child.readLine(), QByteArray("recording\n"));
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(3500);
+        ::kill(pid_t(child.processId()), SIGKILL);
+        const double recorded = clock.elapsed() / 1000.0;
+        QVERIFY(child.waitForFinished(5000));
+        for (const char* side : {"mic.wav", "speaker.wav"}) {
+            const WaveInfo info = infoOf(m_dir->filePath(side));
+            const double seconds = double(info.DataSize) / kBytesPerSecond;
+            QVERIFY2(seconds >= recorded - 1.0,
+                     qPrintable(QString("%1: %2 s of %3 s").arg(side).arg(seconds).arg(recorded)));
+        }
+    }
+
+    void bothSidesStayAlignedForAMinute() {
+        m_server->playTone("speaker", 440);
+        QProcess* phone = m_server->startSoftphone();
+        auto client = connectedClient();
+        QVERIFY(client);
+        Events events;
+        events.listen(*client);
+        QTRY_COMPARE(client->ActiveCalls()->Count(), 1);
+        redirectFirstCall(*client, m_dir->path());
+        QTest::qWait(60000);
+        m_server->stopProgram(phone);
+        QTRY_VERIFY(events.has("FakeSoftphone", clsFinished));
+        const WaveInfo mic = infoOf(m_dir->filePath("mic.wav"));
+        const WaveInfo speaker = infoOf(m_dir->filePath("speaker.wav"));
+        QVERIFY(std::abs(qint64(mic.DataSize) - qint64(speaker.DataSize)) <= 512);
+        QVERIFY(std::abs(double(mic.DataSize) / kBytesPerSecond - 60.5) < 1.0);
+    }
+
+    void wholeRoadInTheWindow() {
+        m_server->playTone("speaker", 440);
+        m_server->playTone("micsink", 1000);
+        QProcess* phone = m_server->startSoftphone();
+        qputenv("TEMP", m_dir->filePath("temp").toLocal8Bit());
+        QDir().mkpath(m_dir->filePath("temp"));
+        FakePrompts prompts;
+        FakeLauncher launcher;
+        SettingsStore settings(m_dir->filePath("config"));
+        Form1 form({.prompts = &prompts,
+                    .settings = &settings,
+                    .launcher = &launcher,
+                    .callClient = [] { return std::make_unique<PulseCallClient>(); },
+                    .programFolder = m_dir->path(),
+                    .endProgram = [] {}});
+        form.start();
+        form.Text3->setText(m_dir->filePath("call.mp3"));
+        QTest::qWait(500);  // the softphone's stream is up
+        form.PushButton6->click();
+        QVERIFY2(prompts.messages.isEmpty(), qPrintable(prompts.texts().join("|")));
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(8000);
+        m_server->stopProgram(phone);
+        const double expected = clock.elapsed() / 1000.0 + 0.5;  // the reopen grace
+        QTRY_VERIFY_WITH_TIMEOUT(!prompts.messages.isEmpty(), 60000);
+        QCOMPARE(prompts.texts(), QStringList({"Done."}));
+        for (const char* name : {"mic.wav", "speaker.wav", "result.wav", "lame.exe"})
+            QVERIFY(!QFile::exists(m_dir->filePath(QString("temp/") + name)));
+
+        const QString decoded = m_dir->filePath("decoded.wav");
+        QCOMPARE(QProcess::execute("lame",
+                                   {"--quiet", "--decode", m_dir->filePath("call.mp3"), decoded}),
+                 0);
+        const WaveInfo info = infoOf(decoded);
+        const auto samples = samplesOf(readBytes(decoded), info.dataStart(), info.DataSize);
+        const double seconds = double(samples.size()) / info.SampleRate / info.Channels;
+        QVERIFY2(std::abs(seconds - expected) < 0.5,
+                 qPrintable(QString("%1 s, expected %2 s").arg(seconds).arg(expected)));
+        QVERIFY(shareOf(samples, 440, info.SampleRate) > 0.2);
+        QVERIFY(shareOf(samples, 1000, info.SampleRate) > 0.2);
+    }
+};
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString childFolder = qEnvironmentVariable(kChildFolder);
+    if (!childFolder.isEmpty()) return recordAsChild(childFolder);
+    PulseCallClientTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "PulseCallClientTest.moc"
