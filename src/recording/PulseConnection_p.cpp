@@ -328,7 +328,7 @@ void PulseConnection::onCallEnded(pa_mainloop_api* api, pa_time_event* e, const 
     }
 }
 
-void PulseConnection::endCall(const QString& callId) {
+void PulseConnection::endCall(QString callId) {
     auto it = m_calls.find(callId);
     if (it == m_calls.end()) return;
     finishCall(it->second);

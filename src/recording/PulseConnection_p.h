@@ -79,7 +79,7 @@ private:
     void startRecorder(const QString& callId, const QString& device, const QString& path);
     void alignRecorders(Call& call, bool final);
     void finishCall(Call& call);
-    void endCall(const QString& callId);
+    void endCall(QString callId);  // a copy: the call and its key go away here
     void serverGone();
 
     std::function<void(const QString&, int)> m_onStatus;

@@ -1,6 +1,7 @@
 #include "PulseTestServer.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -9,6 +10,15 @@
 #include <cmath>
 
 #include "WavBytes.h"
+
+namespace {
+
+// A test that crashes must not leave a server behind holding its output open.
+void dieWithTheTest(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
+}  // namespace
 
 PulseTestServer::~PulseTestServer() {
     kill();
@@ -28,6 +38,7 @@ QString PulseTestServer::start() {
     qputenv("HOME", home.toLocal8Bit());
     qputenv("PULSE_SERVER", ("unix:" + run + "/native").toLocal8Bit());
     m_server = std::make_unique<QProcess>();
+    dieWithTheTest(*m_server);
     m_server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_server->start(
         "pulseaudio",
@@ -72,6 +83,7 @@ QString PulseTestServer::pactl(const QStringList& arguments) const {
 
 QProcess* PulseTestServer::startProgram(const QString& program, const QStringList& arguments) {
     auto process = std::make_unique<QProcess>();
+    dieWithTheTest(*process);
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process->setStandardOutputFile(QProcess::nullDevice());
     process->start(program, arguments);
