@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include "AccessHelp.h"
 #include "CursorFile.h"
@@ -48,6 +49,8 @@ void Form1::start() {
         move(screen->availableGeometry().center() - rect().center());
     show();
     Text3->setFocus(Qt::OtherFocusReason);
+    // Asked once the window is up, so the user sees what the question is about.
+    QTimer::singleShot(0, &m_recording, &RecordingControl::offerRecovery);
 }
 
 QString Form1::skinPath() const {

@@ -24,23 +24,31 @@ QString freeName(const QDir& folder, const QString& base) {
 
 }  // namespace
 
-QString SafeFolder(const QString& mp3Path) {
-    if (!mp3Path.isEmpty()) {
-        const QFileInfo folder(QFileInfo(mp3Path).absolutePath());
-        if (folder.isDir() && folder.isWritable()) return folder.absoluteFilePath();
+QStringList SafeFolders(const QString& mp3Path) {
+    QStringList folders;
+    const QFileInfo target(mp3Path);
+    // /dev/full or a folder given as the MP3 path: nobody looks for a recording there.
+    if (!mp3Path.isEmpty() && (!target.exists() || target.isFile())) {
+        const QFileInfo folder(target.absolutePath());
+        if (folder.isDir()) folders << folder.absoluteFilePath();
     }
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           "/vocorda-call-recorder";
+    folders << QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                   "/vocorda-call-recorder";
+    return folders;
 }
 
 QString KeepRecording(const QString& source, const QString& mp3Path, const QString& suffix) {
-    const QDir folder(SafeFolder(mp3Path));
-    if (!folder.mkpath("."))
-        throw AppError(QString("The folder %1 cannot be created.").arg(folder.path()));
-    const QString target = freeName(folder, baseName(mp3Path) + suffix);
-    QFile file(source);
-    if (!file.rename(target))
-        throw AppError(
-            QString("%1 cannot be moved to %2: %3").arg(source, target, file.errorString()));
-    return target;
+    QString reasons;
+    for (const QString& path : SafeFolders(mp3Path)) {
+        const QDir folder(path);
+        if (!folder.mkpath(".")) {
+            reasons += QString("\n%1 cannot be created.").arg(path);
+            continue;
+        }
+        const QString target = freeName(folder, baseName(mp3Path) + suffix);
+        QFile file(source);
+        if (file.rename(target)) return target;
+        reasons += QString("\n%1: %2").arg(target, file.errorString());
+    }
+    throw AppError(QString("%1 could not be moved to a safe place:%2").arg(source, reasons));
 }

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
-// The folder beside the chosen MP3 file when it exists and is writable, else the user's data
-// folder.
-QString SafeFolder(const QString& mp3Path);
+// The folders to try, best first: the one beside the chosen MP3 file (when the MP3 path names a
+// file, not a device or a folder, and that folder exists), then the user's data folder.
+QStringList SafeFolders(const QString& mp3Path);
 
-// Moves `source` to SafeFolder(mp3Path) as the MP3's name with `suffix` and ".wav" (never over
-// an existing file) and returns the new path. Throws AppError when it cannot be moved.
+// Moves `source` to the first of SafeFolders(mp3Path) that takes it, as the MP3's name with
+// `suffix` and ".wav" (never over an existing file), and returns the new path. Throws AppError
+// when no folder takes it; the file then stays where it was.
 QString KeepRecording(const QString& source, const QString& mp3Path, const QString& suffix = {});

@@ -77,6 +77,7 @@ WaveInfo ReadWaveInfo(const QString& path, Prompts& prompts) {
     for (qint64 offset = 12; offset + 8 <= fileSize && !(format && haveData);) {
         file.seek(offset);
         const QByteArray head = file.read(8);
+        if (head.size() < 8) break;
         const quint32 size = readLittle<quint32>(head, 4);
         if (head.startsWith("fmt ") && !format) {
             format = parseFormat(path, file.read(qMin<qint64>(size, 64)));

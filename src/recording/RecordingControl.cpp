@@ -1,6 +1,7 @@
 #include "RecordingControl.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include "AppError.h"
 #include "ErrorReport.h"
@@ -80,7 +81,31 @@ void RecordingControl::oSkype_CallStatus(const CallPtr& call, int status) {
     // Only the recorded call ends the recording: a second call ringing must not cut it short.
     if (m_recording->callId && (!call || call->Id() != *m_recording->callId)) return;
     m_recording.reset();
+    finishRecording();
+}
+
+void RecordingControl::offerRecovery() {
+    if (m_recording || m_finishing) return;
+    QString mic, speaker;
+    try {
+        mic = Main::TempFile("mic.wav");
+        speaker = Main::TempFile("speaker.wav");
+    } catch (const AppError&) {
+        return;  // "Start Recording" will say what is wrong with the temporary folder
+    }
+    if (!Main::FileExists(mic) || !Main::FileExists(speaker)) return;
+    const MessageAnswer answer = m_prompts.showMessage(
+        {QString("A recording that was not finished (the program was ended during a call) is "
+                 "still in %1.\n\nSave it now as %2?")
+             .arg(QFileInfo(mic).absolutePath(), m_view.outputPath()),
+         Main::ApplicationTitle(), MessageIcon::Question, MessageButtons::YesNo});
+    if (answer == MessageAnswer::Yes) finishRecording();
+}
+
+// Nothing else may start or finish while the files are in use.
+void RecordingControl::finishRecording() {
     m_finishing = true;
+    m_view.setStartEnabled(false);
     const bool saved = finish();
     m_view.resetMousePointer();
     m_view.resetProgress();

@@ -25,6 +25,8 @@ public:
     void PushButton6_Click();
     void oSkype_CallStatus(const CallPtr& call, int status);
 
+    // At start-up: offers to save a recording that a killed program left behind.
+    void offerRecovery();
     // The program is about to end: let the client finish the files of a call under way.
     void prepareToEnd();
 
@@ -38,6 +40,7 @@ private:
     };
 
     ISkype& skype() const;
+    void finishRecording();
     bool finish();
 
     SkypeFactory m_factory;

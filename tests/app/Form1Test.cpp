@@ -61,6 +61,7 @@ private slots:
         m_settingsDir = std::make_unique<QTemporaryDir>();
         m_programDir = std::make_unique<QTemporaryDir>();
         m_settings = std::make_unique<SettingsStore>(m_settingsDir->path());
+        qputenv("TEMP", m_settingsDir->path().toLocal8Bit());  // no stale recording to offer
         m_prompts = FakePrompts();
         m_endCalls = 0;
     }

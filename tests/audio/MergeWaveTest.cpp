@@ -7,16 +7,13 @@
 
 #include "FakePrompts.h"
 #include "Main.h"
+#include "ReferenceMix.h"
 #include "WavBytes.h"
 #include "WaveMP3.h"
 
 namespace {
 
-struct Side {
-    QByteArray bytes;
-    qsizetype dataStart;
-    qsizetype dataSize;
-};
+using Side = ReferenceSide;
 
 Side side(const std::vector<qint16>& samples, const QList<Chunk>& before = {},
           const QList<Chunk>& after = {}) {
@@ -24,21 +21,6 @@ Side side(const std::vector<qint16>& samples, const QList<Chunk>& before = {},
     qsizetype start = 44;
     for (const Chunk& c : before) start += chunkBytes(c).size();
     return {bytes, start, qsizetype(samples.size() * 2)};
-}
-
-// The mix as defined block by block: whole samples inside an input's data, silence after it.
-QByteArray referenceMix(const Side& a, const Side& b) {
-    const Side& longer = a.dataSize >= b.dataSize ? a : b;
-    QByteArray out = longer.bytes;
-    auto value = [](const Side& s, qsizetype offset) -> qint16 {
-        if (offset + 2 > s.dataSize) return 0;
-        return qFromLittleEndian<qint16>(s.bytes.constData() + s.dataStart + offset);
-    };
-    for (qsizetype offset = 0; offset + 2 <= longer.dataSize; offset += 2) {
-        const qint16 mixed = qint16(value(a, offset) / 2 + value(b, offset) / 2);
-        qToLittleEndian<qint16>(mixed, out.data() + longer.dataStart + offset);
-    }
-    return out;
 }
 
 std::vector<qint16> noise(size_t count, unsigned seed) {
@@ -108,7 +90,7 @@ private slots:
         QCOMPARE(out.size(), b.bytes.size());
         QCOMPARE(out.left(44), b.bytes.left(44));            // header, sizes unchanged
         QCOMPARE(out.right(8 + 34), b.bytes.right(8 + 34));  // chunk after the data, with pad
-        QCOMPARE(out, referenceMix(a, b));
+        QCOMPARE(out, ReferenceMix(a, b));
         // Past the shorter side only the longer one is heard: silence, not a stale value.
         const auto tail = samplesOf(out, 44 + 600, 800);
         const auto alone = samplesOf(b.bytes, 44 + 600, 800);
@@ -121,7 +103,7 @@ private slots:
         QVERIFY(merge(a, b));
         const QByteArray out = readBytes(result());
         QCOMPARE(out.left(a.dataStart), a.bytes.left(a.dataStart));
-        QCOMPARE(out, referenceMix(a, b));
+        QCOMPARE(out, ReferenceMix(a, b));
     }
 
     void largeOddInputsMatchTheBlockDefinition() {
@@ -134,7 +116,7 @@ private slots:
         QVERIFY(merge(a, b));
         const QByteArray out = readBytes(result());
         QCOMPARE(out.size(), a.bytes.size());
-        QVERIFY(out == referenceMix(a, b));
+        QVERIFY(out == ReferenceMix(a, b));
         QCOMPARE(out.back(), 'Q');
     }
 

@@ -219,6 +219,24 @@ private slots:
             QVERIFY2(seconds >= recorded - 1.0,
                      qPrintable(QString("%1: %2 s of %3 s").arg(side).arg(seconds).arg(recorded)));
         }
+
+        // The program started again offers the recording and saves it.
+        qputenv("TEMP", m_dir->path().toLocal8Bit());
+        FakePrompts prompts;
+        FakeLauncher launcher;
+        SettingsStore settings(m_dir->filePath("config"));
+        Form1 form({.prompts = &prompts,
+                    .settings = &settings,
+                    .launcher = &launcher,
+                    .callClient = [] { return std::make_unique<PulseCallClient>(); },
+                    .programFolder = m_dir->path(),
+                    .endProgram = [] {}});
+        form.start();
+        form.Text3->setText(m_dir->filePath("recovered.mp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(prompts.messages.size(), 2, 30000);
+        QCOMPARE(prompts.messages[0].buttons, MessageButtons::YesNo);
+        QCOMPARE(prompts.texts()[1], QString("Done."));
+        QVERIFY(QFileInfo(m_dir->filePath("recovered.mp3")).size() > 0);
     }
 
     void bothSidesStayAlignedForAMinute() {

@@ -52,14 +52,14 @@ void FakeCall::setCaptureMicDevice(int deviceType, const QString& path) {
     if (failRedirects || deviceType != callIoDeviceTypeFile)
         throw AppError("Call " + m_id + " is not in progress");
     redirects << "mic:" + path;
-    writeBytes(path, toneWav(m_micHertz, m_seconds));
+    if (writesMic) writeBytes(path, micBytes.value_or(toneWav(m_micHertz, m_seconds)));
 }
 
 void FakeCall::setOutputDevice(int deviceType, const QString& path) {
     if (failRedirects || deviceType != callIoDeviceTypeFile)
         throw AppError("Call " + m_id + " is not in progress");
     redirects << "speaker:" + path;
-    writeBytes(path, toneWav(m_speakerHertz, m_seconds));
+    if (writesSpeaker) writeBytes(path, speakerBytes.value_or(toneWav(m_speakerHertz, m_seconds)));
 }
 
 SkypeFactory FakeCallWorld::factory() {

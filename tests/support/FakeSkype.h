@@ -5,6 +5,7 @@
 #include <QList>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 #include "FileLauncher.h"
 #include "SkypeClient.h"
@@ -22,6 +23,10 @@ public:
     void setOutputDevice(int deviceType, const QString& path) override;
 
     bool failRedirects = false;
+    // What each side's file holds instead of the tone; a side with `writes...` false is never
+    // written at all.
+    std::optional<QByteArray> micBytes, speakerBytes;
+    bool writesMic = true, writesSpeaker = true;
     QStringList redirects;  // "mic:PATH" and "speaker:PATH", in order
 
 private:

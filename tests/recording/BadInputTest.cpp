@@ -1,0 +1,215 @@
+// Bad input from end to end in the real window (offscreen, in-process call client): every case
+// ends with a clear message, a usable window, and nothing recorded lost. Also the recovery of a
+// recording that a killed program left behind.
+#include <unistd.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "FakePrompts.h"
+#include "FakeSkype.h"
+#include "Form1.h"
+#include "SettingsStore.h"
+#include "WavBytes.h"
+
+namespace {
+
+enum Case {
+    SideNotWav,
+    SideEightBit,
+    SideFloat,
+    DifferentRates,
+    SideWithoutSamples,
+    SideMissing,
+    Mp3PathEmpty,
+    Mp3FolderMissing,
+    Mp3FolderReadOnly,
+    Mp3PathIsFolder,
+    DiskFull,
+    TempUnwritable,
+    EncoderWillNotStart,
+    OneSecondCall,
+};
+
+QByteArray tone(double seconds, int rate = 48000) {
+    std::vector<qint16> samples(size_t(seconds * rate));
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = qint16((i % 100) * 200 - 10000);
+    return pcmWav(samples, 1, rate);
+}
+
+}  // namespace
+
+class BadInputTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SettingsStore> m_settings;
+    FakePrompts m_prompts;
+    FakeLauncher m_launcher;
+    FakeCallWorld m_world;
+    std::shared_ptr<FakeCall> m_call;
+    std::function<QByteArray()> m_encoder;
+
+    std::unique_ptr<Form1> makeForm() {
+        return std::make_unique<Form1>(Form1::Seams{.prompts = &m_prompts,
+                                                    .settings = m_settings.get(),
+                                                    .launcher = &m_launcher,
+                                                    .callClient = m_world.factory(),
+                                                    .encoderBytes = m_encoder,
+                                                    .programFolder = m_dir->path(),
+                                                    .endProgram = [] {}});
+    }
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QDir(m_dir->path()).mkpath("temp");
+        QDir(m_dir->path()).mkpath("calls");
+        qputenv("TEMP", path("temp").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", path("data").toLocal8Bit());
+        m_settings = std::make_unique<SettingsStore>(path("config"));
+        m_prompts = FakePrompts();
+        m_world = FakeCallWorld();
+        m_call = std::make_shared<FakeCall>("call-1");
+        m_world.calls = {m_call};
+        m_encoder = {};
+    }
+
+    void clearMessageUsableWindowNothingLost_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a side that is not WAV") << int(SideNotWav) << "could not be mixed";
+        QTest::newRow("one side 8-bit") << int(SideEightBit) << "not 16-bit PCM";
+        QTest::newRow("one side float") << int(SideFloat) << "not 16-bit PCM";
+        QTest::newRow("sides at different rates") << int(DifferentRates) << "at 44100 Hz";
+        QTest::newRow("one side without samples") << int(SideWithoutSamples) << "Done.";
+        QTest::newRow("one side missing") << int(SideMissing) << "did not write";
+        QTest::newRow("MP3 path empty") << int(Mp3PathEmpty) << "the path is empty";
+        QTest::newRow("MP3 folder missing") << int(Mp3FolderMissing) << "does not exist";
+        QTest::newRow("MP3 folder read-only") << int(Mp3FolderReadOnly) << "could not be made";
+        QTest::newRow("MP3 path is a folder") << int(Mp3PathIsFolder) << "is a folder";
+        QTest::newRow("disk full while encoding") << int(DiskFull) << "could not be made";
+        QTest::newRow("temporary folder unwritable") << int(TempUnwritable) << "did not write";
+        QTest::newRow("encoder cannot start") << int(EncoderWillNotStart) << "could not be started";
+        QTest::newRow("call of one second") << int(OneSecondCall) << "Done.";
+    }
+    void clearMessageUsableWindowNothingLost() {
+        QFETCH(int, kind);
+        QFETCH(QString, message);
+        QString mp3 = path("calls/call.mp3");
+        switch (Case(kind)) {
+            case SideNotWav:
+                m_call->speakerBytes = "RIFF? no, just text";
+                break;
+            case SideEightBit:
+                m_call->micBytes = riffWave({{"fmt ", fmtBody(1, 1, 48000, 8)}, {"data", "abcd"}});
+                break;
+            case SideFloat:
+                m_call->micBytes = riffWave({{"fmt ", fmtBody(3, 1, 48000, 32)}, {"data", "abcd"}});
+                break;
+            case DifferentRates:
+                m_call->speakerBytes = tone(1, 44100);
+                break;
+            case SideWithoutSamples:
+                m_call->speakerBytes = pcmWav({});
+                break;
+            case SideMissing:
+                m_call->writesSpeaker = false;
+                break;
+            case Mp3PathEmpty:
+                mp3.clear();
+                break;
+            case Mp3FolderMissing:
+                mp3 = path("no/such/folder/call.mp3");
+                break;
+            case Mp3FolderReadOnly:
+                if (::geteuid() == 0) {
+                    mp3 = "/sys/kernel/vocorda-call.mp3";  // even root cannot write there
+                } else {
+                    QDir().mkpath(path("locked"));
+                    QFile::setPermissions(path("locked"),
+                                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+                    mp3 = path("locked/call.mp3");
+                }
+                break;
+            case Mp3PathIsFolder:
+                mp3 = path("calls");
+                break;
+            case DiskFull:
+                mp3 = "/dev/full";
+                break;
+            case TempUnwritable:
+                writeBytes(path("plain-file"), "x");
+                qputenv("TEMP", path("plain-file/temp").toLocal8Bit());
+                break;
+            case EncoderWillNotStart:
+                m_encoder = [] {
+                    return QByteArray(
+                        "\x7f"
+                        "ELF broken");
+                };
+                break;
+            case OneSecondCall:
+                m_call = std::make_shared<FakeCall>("call-1", 1000, 440, 1.0);
+                m_world.calls = {m_call};
+                break;
+        }
+        auto form = makeForm();
+        form->start();
+        form->Text3->setText(mp3);
+        form->PushButton6->click();
+        m_world.raise(m_call, clsFinished);
+
+        QVERIFY(!m_prompts.messages.isEmpty());
+        const MessageRequest& last = m_prompts.messages.last();
+        QVERIFY2(last.text.contains(message), qPrintable(last.text));
+        QVERIFY(form->PushButton6->isEnabled());
+        QVERIFY(!form->recording().isFinishing());
+        const bool done = message == "Done.";
+        QCOMPARE(m_prompts.texts().contains("Done."), done);
+        if (done) {
+            QVERIFY(QFileInfo(mp3).size() > 0);
+        } else {
+            QCOMPARE(last.icon, MessageIcon::Warning);
+            // Every file the message names as kept is really there.
+            for (const QString& line : last.text.split('\n'))
+                if (line.startsWith('/') && line.endsWith(".wav"))
+                    QVERIFY2(QFileInfo(line).size() > 0, qPrintable(line));
+        }
+        for (const char* name : {"mic.wav", "speaker.wav", "result.wav", "lame.exe"})
+            QVERIFY2(!QFile::exists(path("temp/") + name), name);  // the next press deletes these
+    }
+
+    void recordingLeftByAKilledProgramIsOfferedAtStart() {
+        writeBytes(path("temp/mic.wav"), tone(1.5));
+        writeBytes(path("temp/speaker.wav"), tone(1.0));
+        auto form = makeForm();
+        form->start();
+        form->Text3->setText(path("calls/recovered.mp3"));
+        QTRY_VERIFY(!m_prompts.messages.isEmpty());
+        const MessageRequest& question = m_prompts.messages[0];
+        QCOMPARE(question.buttons, MessageButtons::YesNo);
+        QVERIFY2(question.text.contains(path("temp")), qPrintable(question.text));
+        QTRY_COMPARE(m_prompts.texts().last(), QString("Done."));
+        QVERIFY(QFileInfo(path("calls/recovered.mp3")).size() > 0);
+        QVERIFY(!QFile::exists(path("temp/mic.wav")));
+    }
+
+    void declinedRecoveryLeavesTheFiles() {
+        writeBytes(path("temp/mic.wav"), tone(0.5));
+        writeBytes(path("temp/speaker.wav"), tone(0.5));
+        m_prompts.nextAnswers.enqueue(MessageAnswer::No);
+        auto form = makeForm();
+        form->start();
+        QTRY_COMPARE(m_prompts.messages.size(), 1);
+        QTest::qWait(50);
+        QCOMPARE(m_prompts.messages.size(), 1);
+        QVERIFY(QFile::exists(path("temp/mic.wav")) && QFile::exists(path("temp/speaker.wav")));
+    }
+};
+
+QTEST_MAIN(BadInputTest)
+#include "BadInputTest.moc"
