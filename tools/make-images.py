@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the program's icon (PNG) and hand cursor (Windows .CUR) into resources/.
+"""Writes the program's icon (PNG, and the hicolor theme's sizes) and hand cursor (Windows .CUR)
+into resources/.
 
 Kept so the two binary images can be remade or changed; the build uses the files it wrote.
 """
@@ -81,6 +82,11 @@ def main():
         f.write(cursor_bytes())
     with open(os.path.join(out, "vocorda.png"), "wb") as f:
         f.write(png_bytes(128))
+    for size in (16, 22, 24, 32, 48, 64, 128, 256):
+        folder = os.path.join(out, "icons", "hicolor", f"{size}x{size}", "apps")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "vocorda-call-recorder.png"), "wb") as f:
+            f.write(png_bytes(size))
 
 
 if __name__ == "__main__":
