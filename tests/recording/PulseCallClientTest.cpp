@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "AppError.h"
+#include "AudioChecks.h"
 #include "FakePrompts.h"
 #include "FakeSkype.h"
 #include "Form1.h"
@@ -44,18 +45,6 @@ WaveInfo infoOf(const QString& path) {
     return ReadWaveInfo(path, prompts);
 }
 
-double shareOf(const std::vector<qint16>& samples, double hertz, int rate) {
-    const double w = 2 * M_PI * hertz / rate, coeff = 2 * std::cos(w);
-    double s1 = 0, s2 = 0, total = 0;
-    for (qint16 x : samples) {
-        const double s = x + coeff * s1 - s2;
-        s2 = s1;
-        s1 = s;
-        total += double(x) * x;
-    }
-    return (s1 * s1 + s2 * s2 - coeff * s1 * s2) / (total * samples.size() / 2);
-}
-
 void redirectFirstCall(ISkype& client, const QString& folder) {
     const CallPtr call = client.ActiveCalls()->Item(1);
     call->setCaptureMicDevice(callIoDeviceTypeFile, folder + "/mic.wav");
@@ -82,10 +71,22 @@ class PulseCallClientTest : public QObject {
     std::unique_ptr<PulseTestServer> m_server;
     std::unique_ptr<QTemporaryDir> m_dir;
 
+    std::unique_ptr<PulseCallClient> m_client;
+    Events m_events;
+
     std::unique_ptr<PulseCallClient> connectedClient() {
         auto client = std::make_unique<PulseCallClient>();
         if (!client->Client().IsRunning()) return nullptr;
         return client;
+    }
+    // Connects, waits for the one call and sends both its sides into the test's folder.
+    bool recordFirstCall() {
+        m_client = connectedClient();
+        if (!m_client) return false;
+        m_events.listen(*m_client);
+        if (!QTest::qWaitFor([&] { return m_client->ActiveCalls()->Count() == 1; })) return false;
+        redirectFirstCall(*m_client, m_dir->path());
+        return true;
     }
 
 private slots:
@@ -95,7 +96,11 @@ private slots:
         const QString failure = m_server->start();
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
     }
-    void cleanup() { m_server.reset(); }
+    void cleanup() {
+        m_client.reset();
+        m_events = {};
+        m_server.reset();
+    }
 
     void noServerMeansNotRunning() {
         m_server.reset();
@@ -112,15 +117,14 @@ private slots:
         m_server->startSoftphone("FakeSoftphone");
         auto client = connectedClient();
         QVERIFY(client);
-        Events events;
-        events.listen(*client);
+        m_events.listen(*client);
         QTRY_COMPARE(client->ActiveCalls()->Count(), 1);
         QCOMPARE(client->ActiveCalls()->Item(1)->Id(), QString("FakeSoftphone"));
 
         m_server->startSoftphone("OtherPhone");
         QTRY_COMPARE(client->ActiveCalls()->Count(), 2);
         QCOMPARE(client->ActiveCalls()->Item(2)->Id(), QString("OtherPhone"));
-        QTRY_VERIFY(events.has("OtherPhone", clsInProgress));
+        QTRY_VERIFY(m_events.has("OtherPhone", clsInProgress));
 
         redirectFirstCall(*client, m_dir->path());  // our own two streams are no call
         QTest::qWait(300);
@@ -132,15 +136,10 @@ private slots:
         m_server->playTone("speaker", 440);
         m_server->playTone("micsink", 1000);
         QProcess* phone = m_server->startSoftphone();
-        auto client = connectedClient();
-        QVERIFY(client);
-        Events events;
-        events.listen(*client);
-        QTRY_COMPARE(client->ActiveCalls()->Count(), 1);
-        redirectFirstCall(*client, m_dir->path());
+        QVERIFY(recordFirstCall());
         QTest::qWait(3000);
         m_server->stopProgram(phone);
-        QTRY_VERIFY(events.has("FakeSoftphone", clsFinished));
+        QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         for (const char* side : {"mic.wav", "speaker.wav"}) {
             const QString path = m_dir->filePath(side);
             const WaveInfo info = infoOf(path);
@@ -155,40 +154,30 @@ private slots:
             samplesOf(readBytes(m_dir->filePath("mic.wav")), 44 + kBytesPerSecond, kBytesPerSecond);
         const auto speaker = samplesOf(readBytes(m_dir->filePath("speaker.wav")),
                                        44 + kBytesPerSecond, kBytesPerSecond);
-        QVERIFY2(shareOf(mic, 1000, 48000) > 0.5, "the microphone side holds the user's voice");
-        QVERIFY2(shareOf(speaker, 440, 48000) > 0.5, "the speaker side holds the remote party");
-        QVERIFY(shareOf(mic, 440, 48000) < 0.05);
+        QVERIFY2(ToneShare(mic, 1000, 48000) > 0.5, "the microphone side holds the user's voice");
+        QVERIFY2(ToneShare(speaker, 440, 48000) > 0.5, "the speaker side holds the remote party");
+        QVERIFY(ToneShare(mic, 440, 48000) < 0.05);
     }
 
     void reopenedMicrophoneKeepsTheCall() {
         QProcess* phone = m_server->startSoftphone();
-        auto client = connectedClient();
-        QVERIFY(client);
-        Events events;
-        events.listen(*client);
-        QTRY_COMPARE(client->ActiveCalls()->Count(), 1);
-        redirectFirstCall(*client, m_dir->path());
+        QVERIFY(recordFirstCall());
         m_server->stopProgram(phone);
         phone = m_server->startSoftphone();  // the application opens its microphone again
         QTest::qWait(1500);
-        QVERIFY(!events.has("FakeSoftphone", clsFinished));
-        QCOMPARE(client->ActiveCalls()->Count(), 1);
+        QVERIFY(!m_events.has("FakeSoftphone", clsFinished));
+        QCOMPARE(m_client->ActiveCalls()->Count(), 1);
         m_server->stopProgram(phone);
-        QTRY_VERIFY(events.has("FakeSoftphone", clsFinished));
+        QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
     }
 
     void serverGoneEndsTheCallWithValidFiles() {
         m_server->playTone("speaker", 440);
         m_server->startSoftphone();
-        auto client = connectedClient();
-        QVERIFY(client);
-        Events events;
-        events.listen(*client);
-        QTRY_COMPARE(client->ActiveCalls()->Count(), 1);
-        redirectFirstCall(*client, m_dir->path());
+        QVERIFY(recordFirstCall());
         QTest::qWait(1500);
         m_server->kill();
-        QTRY_VERIFY(events.has("FakeSoftphone", clsFinished));
+        QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         for (const char* side : {"mic.wav", "speaker.wav"}) {
             const QString path = m_dir->filePath(side);
             QVERIFY(infoOf(path).DataSize > kBytesPerSecond);
@@ -242,15 +231,10 @@ private slots:
     void bothSidesStayAlignedForAMinute() {
         m_server->playTone("speaker", 440);
         QProcess* phone = m_server->startSoftphone();
-        auto client = connectedClient();
-        QVERIFY(client);
-        Events events;
-        events.listen(*client);
-        QTRY_COMPARE(client->ActiveCalls()->Count(), 1);
-        redirectFirstCall(*client, m_dir->path());
+        QVERIFY(recordFirstCall());
         QTest::qWait(60000);
         m_server->stopProgram(phone);
-        QTRY_VERIFY(events.has("FakeSoftphone", clsFinished));
+        QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         const WaveInfo mic = infoOf(m_dir->filePath("mic.wav"));
         const WaveInfo speaker = infoOf(m_dir->filePath("speaker.wav"));
         QVERIFY(std::abs(qint64(mic.DataSize) - qint64(speaker.DataSize)) <= 512);
@@ -287,17 +271,15 @@ private slots:
         for (const char* name : {"mic.wav", "speaker.wav", "result.wav", "lame.exe"})
             QVERIFY(!QFile::exists(m_dir->filePath(QString("temp/") + name)));
 
-        const QString decoded = m_dir->filePath("decoded.wav");
-        QCOMPARE(QProcess::execute("lame",
-                                   {"--quiet", "--decode", m_dir->filePath("call.mp3"), decoded}),
-                 0);
-        const WaveInfo info = infoOf(decoded);
-        const auto samples = samplesOf(readBytes(decoded), info.dataStart(), info.DataSize);
-        const double seconds = double(samples.size()) / info.SampleRate / info.Channels;
+        int rate = 0, channels = 0;
+        const auto samples = DecodeMp3(m_dir->filePath("call.mp3"), m_dir->filePath("decoded.wav"),
+                                       &rate, &channels);
+        QVERIFY(!samples.empty());
+        const double seconds = double(samples.size()) / rate / channels;
         QVERIFY2(std::abs(seconds - expected) < 0.5,
                  qPrintable(QString("%1 s, expected %2 s").arg(seconds).arg(expected)));
-        QVERIFY(shareOf(samples, 440, info.SampleRate) > 0.2);
-        QVERIFY(shareOf(samples, 1000, info.SampleRate) > 0.2);
+        QVERIFY(ToneShare(samples, 440, rate) > 0.2);
+        QVERIFY(ToneShare(samples, 1000, rate) > 0.2);
     }
 };
 

@@ -11,38 +11,13 @@
 #include <memory>
 
 #include "AccessHelp.h"
+#include "AudioChecks.h"
 #include "FakePrompts.h"
 #include "FakeSkype.h"
 #include "Form1.h"
 #include "SettingsStore.h"
 #include "WavBytes.h"
 #include "modWave.h"
-
-namespace {
-
-// Power of one frequency in the samples (Goertzel), relative to the signal's total power.
-double shareOf(const std::vector<qint16>& samples, double hertz, int rate) {
-    const double w = 2 * M_PI * hertz / rate, coeff = 2 * std::cos(w);
-    double s1 = 0, s2 = 0, total = 0;
-    for (qint16 x : samples) {
-        const double s = x + coeff * s1 - s2;
-        s2 = s1;
-        s1 = s;
-        total += double(x) * x;
-    }
-    const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
-    return power / (total * samples.size() / 2);
-}
-
-std::vector<qint16> decodeMp3(const QString& mp3, const QString& wav, int* rate) {
-    if (QProcess::execute(LAME_EXECUTABLE, {"--quiet", "--decode", mp3, wav}) != 0) return {};
-    FakePrompts prompts;
-    const WaveInfo info = ReadWaveInfo(wav, prompts);
-    *rate = info.SampleRate;
-    return samplesOf(readBytes(wav), info.dataStart(), info.DataSize);
-}
-
-}  // namespace
 
 class RecordingTest : public QObject {
     Q_OBJECT
@@ -112,11 +87,11 @@ private slots:
         QVERIFY(tempIsClean());
 
         int rate = 0;
-        const auto samples = decodeMp3(calls("call.mp3"), calls("decoded.wav"), &rate);
+        const auto samples = DecodeMp3(calls("call.mp3"), calls("decoded.wav"), &rate);
         QVERIFY(!samples.empty());
         QVERIFY2(std::abs(double(samples.size()) / rate - 2.0) < 0.06, "two seconds of call");
-        const double mic = shareOf(samples, 1000, rate), speaker = shareOf(samples, 440, rate);
-        const double neither = shareOf(samples, 700, rate);
+        const double mic = ToneShare(samples, 1000, rate), speaker = ToneShare(samples, 440, rate);
+        const double neither = ToneShare(samples, 700, rate);
         QVERIFY2(
             mic > 0.3 && speaker > 0.3 && neither < 0.01,
             qPrintable(
