@@ -73,6 +73,23 @@ class PulseCallClientTest : public QObject {
 
     std::unique_ptr<PulseCallClient> m_client;
     Events m_events;
+    FakePrompts m_prompts;
+    FakeLauncher m_launcher;
+    std::unique_ptr<SettingsStore> m_settings;
+
+    // The real window with the real call client; its boxes are answered by m_prompts.
+    std::unique_ptr<Form1> startWindow() {
+        m_settings = std::make_unique<SettingsStore>(m_dir->filePath("config"));
+        auto form = std::make_unique<Form1>(
+            Form1::Seams{.prompts = &m_prompts,
+                         .settings = m_settings.get(),
+                         .launcher = &m_launcher,
+                         .callClient = [] { return std::make_unique<PulseCallClient>(); },
+                         .programFolder = m_dir->path(),
+                         .endProgram = [] {}});
+        form->start();
+        return form;
+    }
 
     std::unique_ptr<PulseCallClient> connectedClient() {
         auto client = std::make_unique<PulseCallClient>();
@@ -97,6 +114,7 @@ private slots:
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
     }
     void cleanup() {
+        m_prompts = FakePrompts();
         m_client.reset();
         m_events = {};
         m_server.reset();
@@ -211,20 +229,12 @@ private slots:
 
         // The program started again offers the recording and saves it.
         qputenv("TEMP", m_dir->path().toLocal8Bit());
-        FakePrompts prompts;
-        FakeLauncher launcher;
-        SettingsStore settings(m_dir->filePath("config"));
-        Form1 form({.prompts = &prompts,
-                    .settings = &settings,
-                    .launcher = &launcher,
-                    .callClient = [] { return std::make_unique<PulseCallClient>(); },
-                    .programFolder = m_dir->path(),
-                    .endProgram = [] {}});
-        form.start();
+        std::unique_ptr<Form1> window = startWindow();
+        Form1& form = *window;
         form.Text3->setText(m_dir->filePath("recovered.mp3"));
-        QTRY_COMPARE_WITH_TIMEOUT(prompts.messages.size(), 2, 30000);
-        QCOMPARE(prompts.messages[0].buttons, MessageButtons::YesNo);
-        QCOMPARE(prompts.texts()[1], QString("Done."));
+        QTRY_COMPARE_WITH_TIMEOUT(m_prompts.messages.size(), 2, 30000);
+        QCOMPARE(m_prompts.messages[0].buttons, MessageButtons::YesNo);
+        QCOMPARE(m_prompts.texts()[1], QString("Done."));
         QVERIFY(QFileInfo(m_dir->filePath("recovered.mp3")).size() > 0);
     }
 
@@ -247,27 +257,19 @@ private slots:
         QProcess* phone = m_server->startSoftphone();
         qputenv("TEMP", m_dir->filePath("temp").toLocal8Bit());
         QDir().mkpath(m_dir->filePath("temp"));
-        FakePrompts prompts;
-        FakeLauncher launcher;
-        SettingsStore settings(m_dir->filePath("config"));
-        Form1 form({.prompts = &prompts,
-                    .settings = &settings,
-                    .launcher = &launcher,
-                    .callClient = [] { return std::make_unique<PulseCallClient>(); },
-                    .programFolder = m_dir->path(),
-                    .endProgram = [] {}});
-        form.start();
+        std::unique_ptr<Form1> window = startWindow();
+        Form1& form = *window;
         form.Text3->setText(m_dir->filePath("call.mp3"));
         QTest::qWait(500);  // the softphone's stream is up
         form.PushButton6->click();
-        QVERIFY2(prompts.messages.isEmpty(), qPrintable(prompts.texts().join("|")));
+        QVERIFY2(m_prompts.messages.isEmpty(), qPrintable(m_prompts.texts().join("|")));
         QElapsedTimer clock;
         clock.start();
         QTest::qWait(8000);
         m_server->stopProgram(phone);
         const double expected = clock.elapsed() / 1000.0 + 0.5;  // the reopen grace
-        QTRY_VERIFY_WITH_TIMEOUT(!prompts.messages.isEmpty(), 60000);
-        QCOMPARE(prompts.texts(), QStringList({"Done."}));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_prompts.messages.isEmpty(), 60000);
+        QCOMPARE(m_prompts.texts(), QStringList({"Done."}));
         for (const char* name : {"mic.wav", "speaker.wav", "result.wav", "lame.exe"})
             QVERIFY(!QFile::exists(m_dir->filePath(QString("temp/") + name)));
 
