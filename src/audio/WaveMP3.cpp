@@ -51,12 +51,8 @@ QString mixRefusal(MixInput inputs[2], Prompts& prompts) {
     if (a.isEmpty() || b.isEmpty()) return "a file name is not valid.";
     if (a.Channels != b.Channels || a.SampleRate != b.SampleRate)
         return QString("%1 has %2 channel(s) at %3 Hz but %4 has %5 channel(s) at %6 Hz.")
-            .arg(inputs[0].path)
-            .arg(a.Channels)
-            .arg(a.SampleRate)
-            .arg(inputs[1].path)
-            .arg(b.Channels)
-            .arg(b.SampleRate);
+            .arg(inputs[0].path, QString::number(a.Channels), QString::number(a.SampleRate),
+                 inputs[1].path, QString::number(b.Channels), QString::number(b.SampleRate));
     if (a.DataSize == 0 && b.DataSize == 0) return "both sides of the call are empty.";
     return {};
 }

@@ -127,13 +127,11 @@ bool RecordingControl::finish() {
             QStringList kept;
             if (haveMic) kept << KeepRecording(mic, mp3, "-mic");
             if (haveSpeaker) kept << KeepRecording(speaker, mp3, "-speaker");
-            throw AppError(QString("the call client did not write %1.%2")
-                               .arg(haveMic       ? speaker
-                                    : haveSpeaker ? mic
-                                                  : mic + " and " + speaker)
-                               .arg(kept.isEmpty()
-                                        ? ""
-                                        : "\n\nWhat was written is kept as:\n" + kept.join('\n')));
+            const QString missing = haveMic ? speaker : haveSpeaker ? mic : mic + " and " + speaker;
+            const QString keptText =
+                kept.isEmpty() ? QString() : "\n\nWhat was written is kept as:\n" + kept.join('\n');
+            // One arg() call: a '%' in a path must not be taken for a place-marker.
+            throw AppError(QString("the call client did not write %1.%2").arg(missing, keptText));
         }
         const QString result = Main::TempFile("result.wav");
         return MergeWave(mic, speaker, mp3, seams) && ConvertToMP3(result, mp3, seams);
