@@ -11,7 +11,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -19,6 +18,7 @@
 #include "AppError.h"
 #include "Main.h"
 #include "Prompts.h"
+#include "WavWriter.h"
 #include "WaveMP3.h"
 
 namespace {
@@ -39,24 +39,8 @@ public:
 
 // A speech-like side: a wandering tone with noise, written in chunks so memory stays small.
 void writeSide(const QString& path, qint64 samples, double hertz, unsigned seed) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) throw AppError(file.errorString());
-    const auto dataBytes = static_cast<quint32>(samples * 2);
-    QByteArray header(44, '\0');
-    char* h = header.data();
-    std::memcpy(h, "RIFF", 4);
-    qToLittleEndian<quint32>(36 + dataBytes, h + 4);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    qToLittleEndian<quint32>(16, h + 16);
-    qToLittleEndian<quint16>(1, h + 20);
-    qToLittleEndian<quint16>(1, h + 22);
-    qToLittleEndian<quint32>(kRate, h + 24);
-    qToLittleEndian<quint32>(kRate * 2, h + 28);
-    qToLittleEndian<quint16>(2, h + 32);
-    qToLittleEndian<quint16>(16, h + 34);
-    std::memcpy(h + 36, "data", 4);
-    qToLittleEndian<quint32>(dataBytes, h + 40);
-    file.write(header);
+    WavWriter file(1, kRate);
+    file.open(path);
     std::mt19937 random(seed);
     std::normal_distribution<double> hiss(0, 600);
     std::vector<qint16> chunk(1 << 16);
@@ -67,9 +51,10 @@ void writeSide(const QString& path, qint64 samples, double hertz, unsigned seed)
             const double v = 9000 * std::sin(2 * M_PI * hertz * t + 3 * std::sin(t)) + hiss(random);
             chunk[size_t(i)] = qint16(std::clamp(v, -32768.0, 32767.0));
         }
-        file.write(reinterpret_cast<const char*>(chunk.data()), n * 2);
+        file.append(reinterpret_cast<const char*>(chunk.data()), n * 2);
         done += n;
     }
+    file.finish();
 }
 
 double secondsOf(const std::function<void()>& work) {

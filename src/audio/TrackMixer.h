@@ -33,7 +33,6 @@ public:
     void mixData();
     void finishOutput();  // copies what follows the data, closes everything
 
-    int index() const { return m_index; }
     quint32 bytesDone() const { return m_done; }
     quint32 longerDataSize() const { return m_inputs[m_index].info.DataSize; }
 

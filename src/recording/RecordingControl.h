@@ -32,7 +32,6 @@ public:
 
     bool isRecording() const { return m_recording.has_value(); }
     bool isFinishing() const { return m_finishing; }
-    ISkype* oSkype() const { return m_skype.get(); }
 
 private:
     struct Recording {

@@ -20,7 +20,6 @@ public:
 
     bool isOpen() const { return m_file.isOpen(); }
     qint64 dataBytes() const { return m_dataBytes; }
-    QString path() const { return m_file.fileName(); }
 
 private:
     void writeHeader();
