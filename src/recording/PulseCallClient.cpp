@@ -48,16 +48,20 @@ private:
 
 }  // namespace
 
-PulseCallClient::PulseCallClient() {
+PulseCallClient::PulseCallClient() : PulseCallClient(Options()) {}
+
+PulseCallClient::PulseCallClient(Options options) {
     // Events come from the server's thread; the window hears of them on its own thread.
-    m_connection = std::make_shared<PulseConnection>([this](const QString& id, int status) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, id, status] {
-                emit CallStatus(std::make_shared<PulseCall>(m_connection, id), status);
-            },
-            Qt::QueuedConnection);
-    });
+    m_connection = std::make_shared<PulseConnection>(
+        [this](const QString& id, int status) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, id, status] {
+                    emit CallStatus(std::make_shared<PulseCall>(m_connection, id), status);
+                },
+                Qt::QueuedConnection);
+        },
+        PulseConnection::Options{options.refuseMonitors});
 }
 
 PulseCallClient::~PulseCallClient() = default;
@@ -70,11 +74,15 @@ std::unique_ptr<ICallCollection> PulseCallClient::ActiveCalls() {
     if (!m_connection->waitUntilReady(kConnectTimeoutMs))
         throw AppError("The audio server does not answer.");
     std::vector<CallPtr> calls;
-    for (const PulseCallInfo& info : m_connection->calls())
-        calls.push_back(std::make_shared<PulseCall>(m_connection, info.id));
+    for (const QString& id : m_connection->calls())
+        calls.push_back(std::make_shared<PulseCall>(m_connection, id));
     return std::make_unique<PulseCallCollection>(std::move(calls));
 }
 
 void PulseCallClient::finishFiles() {
     m_connection->finishAll();
+}
+
+QStringList PulseCallClient::takeCallNotes(const QString& callId) {
+    return m_connection->takeNotes(callId);
 }

@@ -1,36 +1,21 @@
 #include "PulseConnection_p.h"
 
+#include <pulse/error.h>
+#include <pulse/rtclock.h>
+#include <pulse/subscribe.h>
+#include <pulse/timeval.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <string_view>
 #include <utility>
 
 #include "AppError.h"
 
 namespace {
 
-constexpr int kRate = 48000;
-constexpr int kBytesPerSecond = kRate * 2;
 constexpr pa_usec_t kReopenGrace = 500 * PA_USEC_PER_MSEC;
 // Both files' headers are rewritten at every tick, so a killed program loses at most this much.
 constexpr pa_usec_t kTick = 250 * PA_USEC_PER_MSEC;
-// A side this far behind the wall clock gets silence (a sink with nothing to play is
-// suspended, so its monitor delivers nothing); the slack covers the server's own latency.
-constexpr qint64 kStarvedBytes = kBytesPerSecond * 3 / 10;
-constexpr qint64 kSlackBytes = kBytesPerSecond / 10;
-
-QString property(const pa_proplist* list, const char* key) {
-    const char* value = list ? pa_proplist_gets(list, key) : nullptr;
-    return value ? QString::fromUtf8(value) : QString();
-}
-
-// One call per application, by its name: an application that reopens the microphone from a
-// helper process is still the same call. Unnamed streams count by their connection.
-QString applicationKey(const pa_proplist* list, uint32_t client) {
-    const QString name = property(list, PA_PROP_APPLICATION_NAME);
-    return name.isEmpty() ? QString("client %1").arg(client) : name;
-}
 
 }  // namespace
 
@@ -45,34 +30,8 @@ private:
     pa_threaded_mainloop* m_loop;
 };
 
-struct PulseConnection::Recorder {
-    pa_stream* stream = nullptr;
-    WavWriter writer{1, kRate};
-
-    void drain() {
-        while (stream && pa_stream_readable_size(stream) > 0) {
-            const void* data = nullptr;
-            size_t bytes = 0;
-            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
-            if (data)
-                writer.append(static_cast<const char*>(data), qint64(bytes));
-            else
-                writer.appendSilence(qint64(bytes));  // a hole in the stream
-            pa_stream_drop(stream);
-        }
-    }
-    void stop() {
-        if (!stream) return;
-        pa_stream_set_read_callback(stream, nullptr, nullptr);
-        drain();
-        if (pa_stream_get_state(stream) == PA_STREAM_READY) pa_stream_disconnect(stream);
-        pa_stream_unref(stream);
-        stream = nullptr;
-    }
-};
-
-PulseConnection::PulseConnection(std::function<void(const QString&, int)> onStatus)
-    : m_onStatus(std::move(onStatus)), m_ownProcess(QString::number(::getpid())) {
+PulseConnection::PulseConnection(std::function<void(const QString&, int)> onStatus, Options options)
+    : m_onStatus(std::move(onStatus)), m_options(options), m_model(QString::number(::getpid())) {
     m_loop = pa_threaded_mainloop_new();
     pa_proplist* props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Vocorda Call Recorder");
@@ -89,7 +48,11 @@ PulseConnection::~PulseConnection() {
     finishAll();
     {
         Lock lock(m_loop);
-        if (m_tick) pa_threaded_mainloop_get_api(m_loop)->time_free(m_tick);
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+        if (m_tick) api->time_free(m_tick);
+        if (m_follow) api->time_free(m_follow);
+        for (auto& [id, call] : m_calls)
+            if (call.ending) api->time_free(call.ending);
         pa_context_disconnect(m_context);
     }
     pa_threaded_mainloop_stop(m_loop);
@@ -110,11 +73,11 @@ bool PulseConnection::waitUntilReady(int timeoutMs) {
         },
         &waiter);
     while (!m_ready && !m_failed && !timedOut) pa_threaded_mainloop_wait(m_loop);
-    pa_threaded_mainloop_get_api(m_loop)->time_free(deadline);
+    if (deadline) pa_threaded_mainloop_get_api(m_loop)->time_free(deadline);
     return m_ready && !m_failed;
 }
 
-std::vector<PulseCallInfo> PulseConnection::calls() {
+std::vector<QString> PulseConnection::calls() {
     Lock lock(m_loop);
     std::vector<std::pair<const QString*, const Call*>> ordered;
     for (const auto& [id, call] : m_calls) ordered.emplace_back(&id, &call);
@@ -122,33 +85,53 @@ std::vector<PulseCallInfo> PulseConnection::calls() {
         if (a.second->phone != b.second->phone) return a.second->phone;
         return a.second->seen < b.second->seen;
     });
-    std::vector<PulseCallInfo> result;
-    for (const auto& [id, call] : ordered) result.push_back({*id});
+    std::vector<QString> result;
+    for (const auto& [id, call] : ordered) result.push_back(*id);
     return result;
+}
+
+PulseConnection::Call& PulseConnection::recordedCall(const QString& callId) {
+    const auto it = m_calls.find(callId);
+    if (it == m_calls.end()) throw AppError("The call is no longer in progress.");
+    Call& call = it->second;
+    if (!call.recorder)
+        call.recorder = std::make_unique<CallRecorder>(
+            m_context, [this] { changed(); }, m_options.refuseMonitors);
+    return call;
 }
 
 void PulseConnection::recordMicrophone(const QString& callId, const QString& path) {
     Lock lock(m_loop);
-    if (!m_calls.count(callId)) throw AppError("The call is no longer in progress.");
-    for (const auto& [index, capture] : m_captures) {
-        if (capture.app != callId || !m_sourceNames.count(capture.source)) continue;
-        startRecorder(callId, m_sourceNames[capture.source], path);
-        return;
-    }
-    throw AppError("The call's microphone is not open.");
+    Call& call = recordedCall(callId);
+    // A stream the server has not yet connected to its source is recorded once it is.
+    const auto present = m_model.calls();
+    if (std::none_of(present.begin(), present.end(), [&](const auto& c) { return c.id == callId; }))
+        throw AppError("The call's microphone is not open.");
+    call.recorder->recordMicrophone(path);
+    call.recorder->follow(m_model, callId);
 }
 
 void PulseConnection::recordOutput(const QString& callId, const QString& path) {
     Lock lock(m_loop);
-    if (!m_calls.count(callId)) throw AppError("The call is no longer in progress.");
-    const QString monitor = monitorFor(callId);
-    if (monitor.isEmpty()) throw AppError("The audio server has no output to record.");
-    startRecorder(callId, monitor, path);
+    Call& call = recordedCall(callId);
+    if (m_model.outputMonitorOf(callId).isEmpty())
+        throw AppError("The audio server has no output to record.");
+    call.recorder->recordOutput(path);
+    call.recorder->follow(m_model, callId);
 }
 
 void PulseConnection::finishAll() {
     Lock lock(m_loop);
-    for (auto& [id, call] : m_calls) finishCall(call);
+    for (auto& [id, call] : m_calls) finishCall(id, call);
+}
+
+QStringList PulseConnection::takeNotes(const QString& callId) {
+    Lock lock(m_loop);
+    const auto it = m_notes.find(callId);
+    if (it == m_notes.end()) return {};
+    QStringList notes = std::move(it->second);
+    m_notes.erase(it);
+    return notes;
 }
 
 // -- inside the main loop ------------------------------------------------------------------
@@ -195,125 +178,113 @@ void PulseConnection::onListed(pa_context*, int, void* self) {
     pa_threaded_mainloop_signal(me->m_loop, 0);
 }
 
-void PulseConnection::onSubscribe(pa_context* c, pa_subscription_event_type_t t, uint32_t index,
+void PulseConnection::onSubscribe(pa_context*, pa_subscription_event_type_t t, uint32_t index,
                                   void* self) {
-    auto* me = static_cast<PulseConnection*>(self);
-    const auto facility = t & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-    const bool removed = (t & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE;
-    switch (facility) {
-        case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT:
-            if (removed) {
-                me->m_captures.erase(index);
-                me->updateCalls();
-            } else {
-                me->track(pa_context_get_source_output_info(c, index, onSourceOutput, me));
-            }
-            break;
-        case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
-            if (removed)
-                me->m_playbacks.erase(index);
-            else
-                me->track(pa_context_get_sink_input_info(c, index, onSinkInput, me));
-            break;
-        case PA_SUBSCRIPTION_EVENT_SOURCE:
-            if (removed) {
-                me->m_monitorSources.erase(index);
-                me->m_sourceNames.erase(index);
-            } else {
-                me->track(pa_context_get_source_info_by_index(c, index, onSource, me));
-            }
-            break;
-        case PA_SUBSCRIPTION_EVENT_SINK:
-            if (removed)
-                me->m_sinkNames.erase(index);
-            else
-                me->track(pa_context_get_sink_info_by_index(c, index, onSink, me));
-            break;
-        case PA_SUBSCRIPTION_EVENT_SERVER:
-            me->track(pa_context_get_server_info(c, onServer, me));
-            break;
-        default:
-            break;
-    }
+    static_cast<PulseConnection*>(self)->subscribeEvent(t, index);
 }
 
-bool PulseConnection::isCallStream(const pa_source_output_info& i) const {
-    if (i.client == PA_INVALID_INDEX) return false;  // the server's own filters and loopbacks
-    if (property(i.proplist, PA_PROP_APPLICATION_PROCESS_ID) == m_ownProcess) return false;
-    if (i.resample_method && std::string_view(i.resample_method) == "peaks") return false;
-    const auto monitor = m_monitorSources.find(i.source);
-    return monitor == m_monitorSources.end() || !monitor->second;
+void PulseConnection::subscribeEvent(pa_subscription_event_type_t t, uint32_t index) {
+    const bool removed = (t & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE;
+    pa_context* c = m_context;
+    switch (t & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
+        case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT:
+            if (removed) return m_model.removeCapture(index), changed();
+            return track(pa_context_get_source_output_info(c, index, onSourceOutput, this));
+        case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
+            if (removed) return m_model.removePlayback(index), changed();
+            return track(pa_context_get_sink_input_info(c, index, onSinkInput, this));
+        case PA_SUBSCRIPTION_EVENT_SOURCE:
+            if (removed) return m_model.removeSource(index), changed();
+            return track(pa_context_get_source_info_by_index(c, index, onSource, this));
+        case PA_SUBSCRIPTION_EVENT_SINK:
+            if (removed) return m_model.removeSink(index), changed();
+            return track(pa_context_get_sink_info_by_index(c, index, onSink, this));
+        case PA_SUBSCRIPTION_EVENT_SERVER:
+            return track(pa_context_get_server_info(c, onServer, this));
+        default:
+            return;
+    }
 }
 
 void PulseConnection::onSourceOutput(pa_context*, const pa_source_output_info* i, int eol,
                                      void* self) {
     auto* me = static_cast<PulseConnection*>(self);
     if (eol || !i) return;
-    if (!me->isCallStream(*i)) {
-        me->m_captures.erase(i->index);
-    } else {
-        Capture& capture = me->m_captures[i->index];
-        if (capture.seen == 0) capture.seen = me->m_nextSeen++;
-        capture.client = i->client;
-        capture.source = i->source;
-        capture.app = applicationKey(i->proplist, i->client);
-        capture.phone = property(i->proplist, PA_PROP_MEDIA_ROLE) == "phone";
-    }
-    me->updateCalls();
+    me->m_model.updateCapture(*i);
+    me->changed();
 }
 
 void PulseConnection::onSinkInput(pa_context*, const pa_sink_input_info* i, int eol, void* self) {
     auto* me = static_cast<PulseConnection*>(self);
     if (eol || !i) return;
-    me->m_playbacks[i->index] = {applicationKey(i->proplist, i->client), i->sink};
+    me->m_model.updatePlayback(*i);
+    me->changed();
 }
 
 void PulseConnection::onSource(pa_context*, const pa_source_info* i, int eol, void* self) {
     auto* me = static_cast<PulseConnection*>(self);
     if (eol || !i) return;
-    me->m_monitorSources[i->index] = i->monitor_of_sink != PA_INVALID_INDEX;
-    me->m_sourceNames[i->index] = QString::fromUtf8(i->name);
+    me->m_model.updateSource(*i);
+    me->changed();
 }
 
 void PulseConnection::onSink(pa_context*, const pa_sink_info* i, int eol, void* self) {
     auto* me = static_cast<PulseConnection*>(self);
     if (eol || !i) return;
-    me->m_sinkNames[i->index] = QString::fromUtf8(i->name);
+    me->m_model.updateSink(*i);
+    me->changed();
 }
 
 void PulseConnection::onServer(pa_context*, const pa_server_info* i, void* self) {
-    if (i && i->default_sink_name)
-        static_cast<PulseConnection*>(self)->m_defaultSink =
-            QString::fromUtf8(i->default_sink_name);
+    auto* me = static_cast<PulseConnection*>(self);
+    if (!i) return;
+    me->m_model.updateServer(*i);
+    me->changed();
+}
+
+// The model changed or a recorder lost its stream: calls are counted now, the recorders
+// follow from an event of their own (never inside a stream's callback).
+void PulseConnection::changed() {
+    updateCalls();
+    if (!m_follow) m_follow = pa_context_rttime_new(m_context, pa_rtclock_now(), onFollow, this);
+}
+
+void PulseConnection::onFollow(pa_mainloop_api* api, pa_time_event* e, const struct timeval*,
+                               void* self) {
+    auto* me = static_cast<PulseConnection*>(self);
+    api->time_free(e);
+    me->m_follow = nullptr;
+    me->followCalls();
+}
+
+void PulseConnection::followCalls() {
+    for (auto& [id, call] : m_calls)
+        if (call.recorder) call.recorder->follow(m_model, id);
 }
 
 void PulseConnection::updateCalls() {
-    std::map<QString, std::pair<uint64_t, bool>> present;  // app -> first seen, phone
-    for (const auto& [index, capture] : m_captures) {
-        auto [it, added] = present.try_emplace(capture.app, capture.seen, capture.phone);
-        if (!added) {
-            it->second.first = std::min(it->second.first, capture.seen);
-            it->second.second = it->second.second || capture.phone;
-        }
-    }
+    const auto present = m_model.calls();
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
-    for (const auto& [app, facts] : present) {
-        auto [it, added] = m_calls.try_emplace(app);
+    for (const auto& facts : present) {
+        auto [it, added] = m_calls.try_emplace(facts.id);
         Call& call = it->second;
-        call.phone = facts.second;
+        call.phone = facts.phone;
         if (added) {
-            call.seen = facts.first;
-            m_onStatus(app, 5);
+            call.seen = facts.seen;
+            m_onStatus(facts.id, 5);
         } else if (call.ending) {  // the microphone came back in time
             api->time_free(call.ending);
             call.ending = nullptr;
         }
     }
     // Some applications reopen the microphone when a device changes: wait before ending.
-    for (auto& [app, call] : m_calls)
-        if (!present.count(app) && !call.ending)
+    for (auto& [app, call] : m_calls) {
+        const bool here = std::any_of(present.begin(), present.end(),
+                                      [&](const auto& facts) { return facts.id == app; });
+        if (!here && !call.ending)
             call.ending = pa_context_rttime_new(m_context, pa_rtclock_now() + kReopenGrace,
                                                 onCallEnded, this);
+    }
 }
 
 void PulseConnection::onCallEnded(pa_mainloop_api* api, pa_time_event* e, const struct timeval*,
@@ -331,9 +302,16 @@ void PulseConnection::onCallEnded(pa_mainloop_api* api, pa_time_event* e, const 
 void PulseConnection::endCall(QString callId) {
     auto it = m_calls.find(callId);
     if (it == m_calls.end()) return;
-    finishCall(it->second);
+    finishCall(callId, it->second);
     m_calls.erase(it);
     m_onStatus(callId, 7);  // the files are complete before anyone hears of the end
+}
+
+void PulseConnection::finishCall(const QString& callId, Call& call) {
+    if (!call.recorder) return;
+    call.recorder->finish();
+    m_notes[callId] = call.recorder->notes();
+    call.recorder.reset();
 }
 
 void PulseConnection::serverGone() {
@@ -341,76 +319,16 @@ void PulseConnection::serverGone() {
     auto calls = std::exchange(m_calls, {});
     for (auto& [id, call] : calls) {
         if (call.ending) api->time_free(call.ending);
-        finishCall(call);
+        finishCall(id, call);
         m_onStatus(id, 7);
     }
-    m_captures.clear();
-}
-
-QString PulseConnection::monitorFor(const QString& callId) const {
-    QString sink = m_defaultSink;
-    for (const auto& [index, playback] : m_playbacks) {
-        const auto name = m_sinkNames.find(playback.sink);
-        if (playback.app == callId && name != m_sinkNames.end()) {
-            sink = name->second;
-            break;
-        }
-    }
-    return sink.isEmpty() ? QString() : sink + ".monitor";
-}
-
-void PulseConnection::startRecorder(const QString& callId, const QString& device,
-                                    const QString& path) {
-    auto recorder = std::make_unique<Recorder>();
-    recorder->writer.open(path);
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
-    recorder->stream = pa_stream_new(m_context, "Vocorda call side", &spec, nullptr);
-    if (!recorder->stream)
-        throw AppError(QString("The audio server refused a recording stream: %1")
-                           .arg(pa_strerror(pa_context_errno(m_context))));
-    pa_buffer_attr attr{};
-    attr.maxlength = uint32_t(-1);
-    attr.fragsize = kBytesPerSecond / 20;
-    pa_stream_set_read_callback(recorder->stream, onRead, recorder.get());
-    if (pa_stream_connect_record(recorder->stream, device.toUtf8().constData(), &attr,
-                                 PA_STREAM_ADJUST_LATENCY) < 0) {
-        const QString reason = pa_strerror(pa_context_errno(m_context));
-        pa_stream_unref(recorder->stream);
-        recorder->stream = nullptr;
-        throw AppError(QString("%1 cannot be recorded: %2").arg(device, reason));
-    }
-    m_calls[callId].recorders.push_back(std::move(recorder));
-}
-
-void PulseConnection::onRead(pa_stream*, size_t, void* recorder) {
-    static_cast<Recorder*>(recorder)->drain();
-}
-
-void PulseConnection::alignRecorders(Call& call, bool final) {
-    qint64 lead = 0;
-    for (const auto& r : call.recorders) lead = std::max(lead, r->writer.dataBytes());
-    for (const auto& r : call.recorders) {
-        const qint64 behind = lead - r->writer.dataBytes();
-        if (final)
-            r->writer.appendSilence(behind);
-        else if (behind > kStarvedBytes)
-            r->writer.appendSilence(behind - kSlackBytes);
-    }
-}
-
-void PulseConnection::finishCall(Call& call) {
-    for (const auto& r : call.recorders) r->stop();
-    alignRecorders(call, true);
-    for (const auto& r : call.recorders) r->writer.finish();
-    call.recorders.clear();
 }
 
 void PulseConnection::onTick(pa_mainloop_api*, pa_time_event* e, const struct timeval*,
                              void* self) {
     auto* me = static_cast<PulseConnection*>(self);
-    for (auto& [id, call] : me->m_calls) {
-        me->alignRecorders(call, false);
-        for (const auto& r : call.recorders) r->writer.sync();
-    }
+    me->followCalls();  // a stream that could not be started is tried again
+    for (auto& [id, call] : me->m_calls)
+        if (call.recorder) call.recorder->tick();
     pa_context_rttime_restart(me->m_context, e, pa_rtclock_now() + kTick);
 }

@@ -80,8 +80,9 @@ void RecordingControl::oSkype_CallStatus(const CallPtr& call, int status) {
     if (status == clsInProgress || !m_recording || m_finishing) return;
     // Only the recorded call ends the recording: a second call ringing must not cut it short.
     if (m_recording->callId && (!call || call->Id() != *m_recording->callId)) return;
+    const std::optional<QString> callId = m_recording->callId;
     m_recording.reset();
-    finishRecording();
+    finishRecording(callId);
 }
 
 void RecordingControl::offerRecovery() {
@@ -99,11 +100,11 @@ void RecordingControl::offerRecovery() {
                  "still in %1.\n\nSave it now as %2?")
              .arg(QFileInfo(mic).absolutePath(), m_view.outputPath()),
          Main::ApplicationTitle(), MessageIcon::Question, MessageButtons::YesNo});
-    if (answer == MessageAnswer::Yes) finishRecording();
+    if (answer == MessageAnswer::Yes) finishRecording(std::nullopt);
 }
 
 // Nothing else may start or finish while the files are in use.
-void RecordingControl::finishRecording() {
+void RecordingControl::finishRecording(const std::optional<QString>& callId) {
     m_finishing = true;
     m_view.setStartEnabled(false);
     const bool saved = finish();
@@ -111,9 +112,10 @@ void RecordingControl::finishRecording() {
     m_view.resetProgress();
     m_finishing = false;
     m_view.setStartEnabled(true);
+    const QStringList notes = callId && m_skype ? m_skype->takeCallNotes(*callId) : QStringList();
     if (saved)
-        m_prompts.showMessage(
-            {"Done.", Main::ApplicationTitle(), MessageIcon::None, MessageButtons::Ok});
+        m_prompts.showMessage({(QStringList{"Done."} + notes).join("\n\n"),
+                               Main::ApplicationTitle(), MessageIcon::None, MessageButtons::Ok});
 }
 
 // Mixes and encodes; each step tells the user itself what failed and where the call was kept.

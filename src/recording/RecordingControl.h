@@ -39,7 +39,8 @@ private:
     };
 
     ISkype& skype() const;
-    void finishRecording();
+    // callId: the recorded call, when the client told which it was.
+    void finishRecording(const std::optional<QString>& callId);
     bool finish();
 
     SkypeFactory m_factory;

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -70,6 +71,12 @@ public:
     // Lets the client finish the files it is writing (headers final, data flushed) before the
     // program ends in the middle of a call.
     virtual void finishFiles() {}
+    // What the user should be told about how an ended call was recorded (for instance that
+    // other sounds are in it); each note is given once.
+    virtual QStringList takeCallNotes(const QString& callId) {
+        Q_UNUSED(callId);
+        return {};
+    }
 
 signals:
     // Raised on the user-interface thread for each status change of each call.

@@ -1,6 +1,7 @@
 // The call client against a real, private PulseAudio server: which streams are calls, the two
-// files of a recorded call, the call's end, a killed program, a server that goes away, drift,
-// and the whole road in the real window.
+// files of a recorded call, only the call's own sound and at its level, streams that come, go
+// and move, the call's end, a killed program, a server that goes away, drift, and the whole road
+// in the real window. Runs against either server (see PulseTestServer).
 #include <signal.h>
 
 #include <QElapsedTimer>
@@ -39,6 +40,69 @@ struct Events {
     }
     bool has(const QString& id, int status) const { return seen.contains({id, status}); }
 };
+
+// The samples of a side's file between two moments of the call, in seconds.
+std::vector<qint16> secondsOf(const QString& path, double from, double to) {
+    const qsizetype start = 44 + 2 * qsizetype(from * 48000);
+    return samplesOf(readBytes(path), start, 2 * qsizetype((to - from) * 48000));
+}
+
+double rmsOf(const std::vector<qint16>& samples) {
+    double sum = 0;
+    for (qint16 s : samples) sum += double(s) * s;
+    return samples.empty() ? 0 : std::sqrt(sum / double(samples.size()));
+}
+
+// The level of a side against the tone played into its device (amplitude 8000), in dB.
+double levelDb(const std::vector<qint16>& samples) {
+    return 20 * std::log10(rmsOf(samples) / (8000 / std::sqrt(2.0)));
+}
+
+// Which tone each 10 ms of the samples holds: the tone's index, or -1 for silence or a mix.
+std::vector<int> toneRuns(const std::vector<qint16>& samples, const std::vector<int>& hertz) {
+    std::vector<int> result;
+    for (size_t at = 0; at + 480 <= samples.size(); at += 480) {
+        const std::vector<qint16> window(samples.begin() + qsizetype(at),
+                                         samples.begin() + qsizetype(at + 480));
+        int found = -1;
+        for (size_t i = 0; i < hertz.size(); ++i)
+            if (rmsOf(window) > 1000 && ToneShare(window, hertz[i], 48000) > 0.6) found = int(i);
+        result.push_back(found);
+    }
+    return result;
+}
+
+// A 800 Hz tone switched on and off at random in 50 ms steps: a pattern to find in both sides.
+std::vector<qint16> gatedTone(int seconds) {
+    std::vector<qint16> samples(size_t(seconds) * 48000);
+    unsigned state = 12345;
+    bool on = false;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (i % 2400 == 0) on = ((state = state * 1103515245 + 12345) >> 16) & 1;
+        samples[i] = on ? qint16(8000 * std::sin(2 * M_PI * 800 * double(i) / 48000)) : 0;
+    }
+    return samples;
+}
+
+// How many 10 ms steps the second side's loudness trails the first's (negative: leads).
+int envelopeLag(const std::vector<qint16>& first, const std::vector<qint16>& second) {
+    const auto envelope = [](const std::vector<qint16>& samples) {
+        std::vector<double> e;
+        for (size_t at = 0; at + 480 <= samples.size(); at += 480)
+            e.push_back(
+                rmsOf({samples.begin() + qsizetype(at), samples.begin() + qsizetype(at + 480)}));
+        return e;
+    };
+    const auto a = envelope(first), b = envelope(second);
+    int best = 0;
+    double bestScore = -1;
+    for (int lag = -20; lag <= 20; ++lag) {
+        double score = 0;
+        for (int i = 20; i + 20 < int(a.size()); ++i) score += a[size_t(i)] * b[size_t(i + lag)];
+        if (score > bestScore) bestScore = score, best = lag;
+    }
+    return best;
+}
 
 WaveInfo infoOf(const QString& path) {
     FakePrompts prompts;
@@ -91,18 +155,23 @@ class PulseCallClientTest : public QObject {
         return form;
     }
 
-    std::unique_ptr<PulseCallClient> connectedClient() {
-        auto client = std::make_unique<PulseCallClient>();
+    std::unique_ptr<PulseCallClient> connectedClient(PulseCallClient::Options options = {}) {
+        auto client = std::make_unique<PulseCallClient>(options);
         if (!client->Client().IsRunning()) return nullptr;
         return client;
     }
     // Connects, waits for the one call and sends both its sides into the test's folder.
-    bool recordFirstCall() {
-        m_client = connectedClient();
+    bool recordFirstCall(PulseCallClient::Options options = {}) {
+        m_client = connectedClient(options);
         if (!m_client) return false;
         m_events.listen(*m_client);
         if (!QTest::qWaitFor([&] { return m_client->ActiveCalls()->Count() == 1; })) return false;
-        redirectFirstCall(*m_client, m_dir->path());
+        try {
+            redirectFirstCall(*m_client, m_dir->path());
+        } catch (const AppError& e) {
+            qWarning("%s", qPrintable(e.description()));
+            return false;
+        }
         return true;
     }
 
@@ -150,8 +219,11 @@ private slots:
         QCOMPARE(client->ActiveCalls()->Item(1)->Id(), QString("FakeSoftphone"));
     }
 
-    void recordedCallEndsWithBothFilesFinished() {
-        m_server->playTone("speaker", 440);
+    // The far side is what the call application plays, at its level; another application's
+    // sound on the same output is not in it.
+    void recordedCallHoldsTheCallsOwnSoundAtItsLevel() {
+        m_server->playTone("speaker", 600, "FakeSoftphone");
+        m_server->playTone("speaker", 1500, "Notifier");
         m_server->playTone("micsink", 1000);
         QProcess* phone = m_server->startSoftphone();
         QVERIFY(recordFirstCall());
@@ -168,13 +240,125 @@ private slots:
             const double seconds = double(info.DataSize) / kBytesPerSecond;
             QVERIFY2(seconds > 3.0 && seconds < 4.5, qPrintable(QString::number(seconds)));
         }
-        const auto mic =
-            samplesOf(readBytes(m_dir->filePath("mic.wav")), 44 + kBytesPerSecond, kBytesPerSecond);
-        const auto speaker = samplesOf(readBytes(m_dir->filePath("speaker.wav")),
-                                       44 + kBytesPerSecond, kBytesPerSecond);
-        QVERIFY2(ToneShare(mic, 1000, 48000) > 0.5, "the microphone side holds the user's voice");
-        QVERIFY2(ToneShare(speaker, 440, 48000) > 0.5, "the speaker side holds the remote party");
-        QVERIFY(ToneShare(mic, 440, 48000) < 0.05);
+        const auto mic = secondsOf(m_dir->filePath("mic.wav"), 1, 2);
+        const auto speaker = secondsOf(m_dir->filePath("speaker.wav"), 1, 2);
+        QVERIFY2(ToneShare(mic, 1000, 48000) > 0.9, "the microphone side holds the user's voice");
+        QVERIFY2(ToneShare(speaker, 600, 48000) > 0.9, "the far side holds the call's own sound");
+        QVERIFY2(ToneShare(speaker, 1500, 48000) < 0.001, "another application is not in it");
+        QVERIFY(ToneShare(mic, 600, 48000) < 0.01);
+        qInfo("%s: microphone side %+.2f dB, far side %+.2f dB against their sources",
+              qPrintable(PulseTestServer::kind()), levelDb(mic), levelDb(speaker));
+        QVERIFY2(std::abs(levelDb(mic)) < 0.5, qPrintable(QString::number(levelDb(mic))));
+        QVERIFY2(std::abs(levelDb(speaker)) < 0.5, qPrintable(QString::number(levelDb(speaker))));
+    }
+
+    void aSecondPlaybackStreamJoinsAndAnEndedOneLeaves() {
+        QProcess* ringtone = m_server->playTone("speaker", 600, "FakeSoftphone");
+        QProcess* phone = m_server->startSoftphone();
+        QVERIFY(recordFirstCall());
+        QTest::qWait(2000);
+        m_server->playTone("speaker", 900, "FakeSoftphone");
+        QTest::qWait(2000);
+        m_server->stopProgram(ringtone);
+        QTest::qWait(2000);
+        m_server->stopProgram(phone);
+        QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
+        const QString path = m_dir->filePath("speaker.wav");
+        const auto first = secondsOf(path, 0.7, 1.7), both = secondsOf(path, 2.7, 3.7),
+                   second = secondsOf(path, 4.7, 5.7);
+        QVERIFY(ToneShare(first, 600, 48000) > 0.9);
+        QVERIFY(ToneShare(both, 600, 48000) > 0.3 && ToneShare(both, 900, 48000) > 0.3);
+        QVERIFY2(std::abs(levelDb(both) - 3) < 0.5, "two streams are summed");
+        QVERIFY(ToneShare(second, 900, 48000) > 0.9 && ToneShare(second, 600, 48000) < 0.001);
+    }
+
+    void theMicrophoneSideFollowsAMovedCapture() {
+        m_server->playTone("micsink", 1000);
+        m_server->playTone("micsink2", 1300);
+        QProcess* phone = m_server->startSoftphone();
+        QVERIFY(recordFirstCall());
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(2000);
+        const QString stream = m_server->streamOf("source-outputs", "FakeSoftphone");
+        QVERIFY(!m_server->pactl({"move-source-output", stream, "mic2"}).isNull());
+        const double moved = clock.elapsed() / 1000.0;
+        QTest::qWait(2000);
+        m_server->stopProgram(phone);
+        QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
+        const auto runs = toneRuns(secondsOf(m_dir->filePath("mic.wav"), 0, 3.9), {1000, 1300});
+        const auto last = std::find(runs.rbegin(), runs.rend(), 0);
+        const auto lastBefore = double(runs.rend() - last) / 100;
+        const auto firstAfter = double(std::find(runs.begin(), runs.end(), 1) - runs.begin()) / 100;
+        qInfo("%s: the move at %.2f s; the old microphone until %.2f s, the new from %.2f s",
+              qPrintable(PulseTestServer::kind()), moved, lastBefore, firstAfter);
+        QVERIFY(lastBefore > 1.5);
+        QVERIFY2(firstAfter - lastBefore <= 0.1, "the gap is short");
+        QVERIFY2(firstAfter <= moved + 0.15, "the new microphone follows within 100 ms");
+        QVERIFY(std::find(runs.begin() + qsizetype(firstAfter * 100), runs.end(), 0) == runs.end());
+    }
+
+    void theFarSideFollowsAMovedPlayback() {
+        m_server->playTone("speaker", 600, "FakeSoftphone");
+        m_server->playTone("speaker2", 1500, "Notifier");
+        QProcess* phone = m_server->startSoftphone();
+        QVERIFY(recordFirstCall());
+        QTest::qWait(2000);
+        const QString stream = m_server->streamOf("sink-inputs", "FakeSoftphone");
+        QVERIFY(!m_server->pactl({"move-sink-input", stream, "speaker2"}).isNull());
+        QTest::qWait(2000);
+        m_server->stopProgram(phone);
+        QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
+        const auto after = secondsOf(m_dir->filePath("speaker.wav"), 2.6, 3.6);
+        QVERIFY2(ToneShare(after, 600, 48000) > 0.9, "the far side goes on after the move");
+        QVERIFY(ToneShare(after, 1500, 48000) < 0.001);
+        const auto runs = toneRuns(secondsOf(m_dir->filePath("speaker.wav"), 0.5, 3.5), {600});
+        QVERIFY2(std::count(runs.begin(), runs.end(), -1) <= 10, "the gap is short");
+    }
+
+    // The call plays a pattern into micsink: its far side hears it from the stream itself, its
+    // microphone through the source remapped from micsink, so both sides hold the same sound.
+    void bothSidesStayInSyncAcrossMoves() {
+        m_server->play("micsink", gatedTone(30), "FakeSoftphone", "pattern");
+        QProcess* phone = m_server->startSoftphone();
+        QVERIFY(recordFirstCall());
+        for (const char* place : {"2", "", "2"}) {
+            QTest::qWait(1500);
+            const QString capture = m_server->streamOf("source-outputs", "FakeSoftphone");
+            const QString playback = m_server->streamOf("sink-inputs", "FakeSoftphone");
+            QVERIFY(
+                !m_server->pactl({"move-source-output", capture, QString("mic") + place}).isNull());
+            QVERIFY(!m_server->pactl({"move-sink-input", playback, QString("micsink") + place})
+                         .isNull());
+        }
+        QTest::qWait(3000);
+        m_server->stopProgram(phone);
+        QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
+        const WaveInfo mic = infoOf(m_dir->filePath("mic.wav"));
+        const WaveInfo speaker = infoOf(m_dir->filePath("speaker.wav"));
+        QVERIFY(std::abs(qint64(mic.DataSize) - qint64(speaker.DataSize)) <= 512);
+        const double end = double(mic.DataSize) / kBytesPerSecond - 0.2;
+        const int lag = envelopeLag(secondsOf(m_dir->filePath("mic.wav"), end - 2.5, end),
+                                    secondsOf(m_dir->filePath("speaker.wav"), end - 2.5, end));
+        qInfo("%s: the sides are %d ms apart after three moves",
+              qPrintable(PulseTestServer::kind()), lag * 10);
+        QVERIFY2(std::abs(lag) <= 4, qPrintable(QString("%1 ms").arg(lag * 10)));
+    }
+
+    void aServerWithoutStreamMonitorsRecordsTheWholeOutputAndSaysSo() {
+        m_server->playTone("speaker", 600, "FakeSoftphone");
+        m_server->playTone("speaker", 1500, "Notifier");
+        QProcess* phone = m_server->startSoftphone();
+        QVERIFY(recordFirstCall(PulseCallClient::Options{.refuseMonitors = true}));
+        QTest::qWait(2000);
+        m_server->stopProgram(phone);
+        QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
+        const auto speaker = secondsOf(m_dir->filePath("speaker.wav"), 0.5, 1.5);
+        QVERIFY(ToneShare(speaker, 600, 48000) > 0.3 && ToneShare(speaker, 1500, 48000) > 0.3);
+        const QStringList notes = m_client->takeCallNotes("FakeSoftphone");
+        QCOMPARE(notes.size(), 1);
+        QVERIFY(notes[0].contains("everything that was played on the same output"));
+        QVERIFY(m_client->takeCallNotes("FakeSoftphone").isEmpty());
     }
 
     void reopenedMicrophoneKeepsTheCall() {
@@ -190,7 +374,7 @@ private slots:
     }
 
     void serverGoneEndsTheCallWithValidFiles() {
-        m_server->playTone("speaker", 440);
+        m_server->playTone("speaker", 440, "FakeSoftphone");
         m_server->startSoftphone();
         QVERIFY(recordFirstCall());
         QTest::qWait(1500);
@@ -204,7 +388,7 @@ private slots:
     }
 
     void killedProgramLeavesValidFiles() {
-        m_server->playTone("speaker", 440);
+        m_server->playTone("speaker", 440, "FakeSoftphone");
         m_server->startSoftphone();
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -239,7 +423,7 @@ private slots:
     }
 
     void bothSidesStayAlignedForAMinute() {
-        m_server->playTone("speaker", 440);
+        m_server->playTone("speaker", 440, "FakeSoftphone");
         QProcess* phone = m_server->startSoftphone();
         QVERIFY(recordFirstCall());
         QTest::qWait(60000);
@@ -252,7 +436,8 @@ private slots:
     }
 
     void wholeRoadInTheWindow() {
-        m_server->playTone("speaker", 440);
+        m_server->playTone("speaker", 440, "FakeSoftphone");
+        m_server->playTone("speaker", 1500, "Notifier");
         m_server->playTone("micsink", 1000);
         QProcess* phone = m_server->startSoftphone();
         qputenv("TEMP", m_dir->filePath("temp").toLocal8Bit());
@@ -282,6 +467,7 @@ private slots:
                  qPrintable(QString("%1 s, expected %2 s").arg(seconds).arg(expected)));
         QVERIFY(ToneShare(samples, 440, rate) > 0.2);
         QVERIFY(ToneShare(samples, 1000, rate) > 0.2);
+        QVERIFY2(ToneShare(samples, 1500, rate) < 0.001, "another application is not in the MP3");
     }
 };
 

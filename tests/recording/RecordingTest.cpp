@@ -98,6 +98,14 @@ private slots:
                 QString("1000 Hz %1, 440 Hz %2, 700 Hz %3").arg(mic).arg(speaker).arg(neither)));
     }
 
+    void whatTheClientSaysOfTheRecordingFollowsDone() {
+        m_form->PushButton6->click();
+        m_world.notes["call-1"] = QStringList{"Other sounds are in it."};
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(texts(), QStringList({"Done.\n\nOther sounds are in it."}));
+        QVERIFY(m_world.notes.isEmpty());
+    }
+
     void clientNotRunningOffersTheHelpAndTouchesNothing() {
         m_world.running = false;
         plantStaleFiles();

@@ -41,6 +41,8 @@ public:
         return std::make_unique<FakeCollection>(m_world.calls);
     }
 
+    QStringList takeCallNotes(const QString& callId) override { return m_world.notes.take(callId); }
+
 private:
     bool IsRunning() const override { return m_world.running; }
     FakeCallWorld& m_world;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QList>
+#include <QMap>
 #include <QStringList>
 #include <memory>
 #include <optional>
@@ -40,6 +41,7 @@ struct FakeCallWorld {
     QList<std::shared_ptr<FakeCall>> calls;
     int created = 0;
     ISkype* latest = nullptr;
+    QMap<QString, QStringList> notes;  // what the client says of a call when it has ended
 
     SkypeFactory factory();
     // Raises the event on the newest client object, as the real client would.

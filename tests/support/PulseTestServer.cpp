@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <cmath>
@@ -18,58 +19,134 @@ void dieWithTheTest(QProcess& process) {
     process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
+QString missingProgram(const QStringList& programs) {
+    for (const QString& program : programs)
+        if (QStandardPaths::findExecutable(program).isEmpty()) return program + " is not installed";
+    return {};
+}
+
+// A test server must never take the machine's own sound cards, cameras or Bluetooth devices:
+// read after WirePlumber's own settings, before it enables them.
+const std::pair<const char*, const char*> kWirePlumberNoDevices[] = {
+    {"main.lua.d",
+     "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
+     "libcamera_monitor.enabled = false\n"},
+    {"bluetooth.lua.d", "bluez_monitor.enabled = false\n"}};
+
 }  // namespace
 
 PulseTestServer::~PulseTestServer() {
     kill();
 }
 
+QString PulseTestServer::kind() {
+    return qEnvironmentVariable("VOCORDA_TEST_SERVER", "pulseaudio");
+}
+
 QString PulseTestServer::start() {
-    if (QStandardPaths::findExecutable("pulseaudio").isEmpty() ||
-        QStandardPaths::findExecutable("pactl").isEmpty())
-        return "pulseaudio and pactl are not installed";
     const QString run = m_dir.filePath("run"), home = m_dir.filePath("home");
     QDir().mkpath(run);
     QDir().mkpath(home);
     QFile::setPermissions(run,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", run.toLocal8Bit());
-    qputenv("PULSE_RUNTIME_PATH", run.toLocal8Bit());
     qputenv("HOME", home.toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home + "/.config").toLocal8Bit());
+    qputenv("LC_ALL", "C");
+    const QString failure = kind() == "pipewire" ? startPipeWire(run, home) : startPulseAudio(run);
+    if (!failure.isEmpty()) return failure;
+    return addDevices();
+}
+
+QString PulseTestServer::startPulseAudio(const QString& run) {
+    if (QString missing = missingProgram({"pulseaudio", "pactl"}); !missing.isEmpty())
+        return missing;
+    qputenv("PULSE_RUNTIME_PATH", run.toLocal8Bit());
     qputenv("PULSE_SERVER", ("unix:" + run + "/native").toLocal8Bit());
-    m_server = std::make_unique<QProcess>();
-    dieWithTheTest(*m_server);
-    m_server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_server->start(
-        "pulseaudio",
-        {"-n", "--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1", "--disallow-exit",
-         "-L", "module-native-protocol-unix socket=" + run + "/native auth-anonymous=1", "-L",
-         "module-null-sink sink_name=speaker", "-L", "module-null-sink sink_name=micsink", "-L",
-         "module-remap-source master=micsink.monitor source_name=mic"});
-    if (!m_server->waitForStarted()) return "pulseaudio could not be started";
-    if (!waitForServer()) return "pulseaudio did not answer";
-    pactl({"set-default-sink", "speaker"});
-    pactl({"set-default-source", "mic"});
+    QProcess* server = startServerProcess(
+        "pulseaudio", {"-n", "--daemonize=no", "--log-level=error", "--use-pid-file=no",
+                       "--exit-idle-time=-1", "--disallow-exit", "-L",
+                       "module-native-protocol-unix socket=" + run + "/native auth-anonymous=1"});
+    if (!waitFor([&] { return !pactl({"info"}).isNull(); }))
+        return "pulseaudio did not answer: " + server->errorString();
+    return {};
+}
+
+QString PulseTestServer::startPipeWire(const QString& run, const QString& home) {
+    if (QString missing =
+            missingProgram({"dbus-daemon", "pipewire", "wireplumber", "pipewire-pulse", "pactl"});
+        !missing.isEmpty())
+        return missing;
+    const QString config = home + "/.config/wireplumber";
+    for (const auto& [part, settings] : kWirePlumberNoDevices) {
+        QDir().mkpath(config + "/" + part);
+        writeBytes(config + "/" + part + "/51-no-devices.lua", settings);
+    }
+    // WirePlumber will not run without a session bus: a private one.
+    const QString bus = "unix:path=" + run + "/bus";
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toLocal8Bit());
+    qputenv("PULSE_RUNTIME_PATH", (run + "/pulse").toLocal8Bit());
+    qputenv("PULSE_SERVER", ("unix:" + run + "/pulse/native").toLocal8Bit());
+    startServerProcess("dbus-daemon", {"--session", "--nofork", "--address=" + bus});
+    if (!waitFor([&] { return QFile::exists(run + "/bus"); })) return "dbus-daemon did not start";
+    startServerProcess("pipewire", {});
+    if (!waitFor([&] { return QFile::exists(run + "/pipewire-0"); }))
+        return "pipewire did not start";
+    startServerProcess("wireplumber", {});
+    startServerProcess("pipewire-pulse", {});
+    if (!waitFor([&] { return !pactl({"info"}).isNull(); })) return "pipewire-pulse did not answer";
+    return {};
+}
+
+QString PulseTestServer::addDevices() {
+    for (const char* sink : {"speaker", "speaker2", "micsink", "micsink2"})
+        if (pactl({"load-module", "module-null-sink", QString("sink_name=") + sink}).isNull())
+            return QString("the sink %1 could not be made").arg(sink);
+    for (const auto& [master, name] : {std::pair{"micsink", "mic"}, {"micsink2", "mic2"}})
+        if (pactl({"load-module", "module-remap-source", QString("master=%1.monitor").arg(master),
+                   QString("source_name=") + name})
+                .isNull())
+            return QString("the source %1 could not be made").arg(name);
+    // The session manager may still be starting: the defaults take once it is.
+    if (!waitFor([&] {
+            return !pactl({"set-default-sink", "speaker"}).isNull() &&
+                   !pactl({"set-default-source", "mic"}).isNull() &&
+                   pactl({"info"}).contains("Default Source: mic");
+        }))
+        return "the default devices could not be set";
     // A fresh null sink renders ahead, so a new recorder would hear nothing for a second or
-    // two; keeping a recorder on each monitor and waking both sinks makes new ones real-time.
-    for (const char* monitor : {"speaker.monitor", "micsink.monitor"})
-        startProgram("parecord", {"--raw", "--latency-msec=10", "-d", monitor, "/dev/null"});
-    for (const char* sink : {"speaker", "micsink"}) {
+    // two; keeping a recorder on each monitor and waking the sinks makes new ones real-time.
+    for (const char* sink : {"speaker", "speaker2", "micsink", "micsink2"}) {
+        startProgram("parecord",
+                     {"--raw", "--latency-msec=10", "-d", QString(sink) + ".monitor", "/dev/null"});
         pactl({"suspend-sink", sink, "1"});
         pactl({"suspend-sink", sink, "0"});
     }
     return {};
 }
 
-bool PulseTestServer::waitForServer() {
+bool PulseTestServer::waitFor(const std::function<bool()>& ready) {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 15000) {
-        if (!pactl({"info"}).isNull()) return true;
-        if (m_server->state() == QProcess::NotRunning) return false;
+        if (ready()) return true;
+        for (const auto& server : m_servers)
+            if (server->state() == QProcess::NotRunning) return false;
         QTest::qWait(50);
     }
     return false;
+}
+
+QProcess* PulseTestServer::startServerProcess(const QString& program,
+                                              const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    dieWithTheTest(*process);
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->start(program, arguments);
+    process->waitForStarted();
+    m_servers.push_back(std::move(process));
+    return m_servers.back().get();
 }
 
 QString PulseTestServer::pactl(const QStringList& arguments) const {
@@ -78,7 +155,16 @@ QString PulseTestServer::pactl(const QStringList& arguments) const {
     if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0)
         return {};
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
+    const QString output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    return output.isNull() ? QString("") : output;  // null stands for a failure
+}
+
+QString PulseTestServer::streamOf(const QString& kind, const QString& application) const {
+    const QString header = kind == "sink-inputs" ? "Sink Input #" : "Source Output #";
+    for (const QString& block : pactl({"list", kind}).split(header, Qt::SkipEmptyParts))
+        if (block.contains(QString("application.name = \"%1\"").arg(application)))
+            return block.section('\n', 0, 0).trimmed();
+    return {};
 }
 
 QProcess* PulseTestServer::startProgram(const QString& program, const QStringList& arguments) {
@@ -95,33 +181,37 @@ QProcess* PulseTestServer::startProgram(const QString& program, const QStringLis
 void PulseTestServer::stopProgram(QProcess* process) {
     if (process->state() == QProcess::NotRunning) return;
     ::kill(pid_t(process->processId()), SIGTERM);
-    process->waitForFinished(5000);
-}
-
-QProcess* PulseTestServer::startSoftphone(const QString& name) {
-    return startProgram("parecord", {"--raw", "--property=application.name=" + name,
-                                     "--latency-msec=20", "/dev/null"});
-}
-
-QProcess* PulseTestServer::playTone(const QString& sink, int hertz, int seconds) {
-    const QString path = m_dir.filePath(QString("tone-%1.wav").arg(hertz));
-    if (!QFile::exists(path)) {
-        std::vector<qint16> samples(size_t(seconds) * 48000);
-        for (size_t i = 0; i < samples.size(); ++i)
-            samples[i] = qint16(8000 * std::sin(2 * M_PI * hertz * double(i) / 48000));
-        writeBytes(path, pcmWav(samples));
+    if (!process->waitForFinished(5000)) {
+        ::kill(pid_t(process->processId()), SIGKILL);
+        process->waitForFinished(5000);
     }
-    return startProgram("paplay", {"-d", sink, path});
+}
+
+QProcess* PulseTestServer::startSoftphone(const QString& name, const QString& source) {
+    QStringList arguments{"--raw", "--property=application.name=" + name, "--latency-msec=20"};
+    if (!source.isEmpty()) arguments << "-d" << source;
+    return startProgram("parecord", arguments << "/dev/null");
+}
+
+QProcess* PulseTestServer::playTone(const QString& sink, int hertz, const QString& application,
+                                    int seconds) {
+    std::vector<qint16> samples(size_t(seconds) * 48000);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = qint16(8000 * std::sin(2 * M_PI * hertz * double(i) / 48000));
+    return play(sink, samples, application, QString("tone-%1-%2").arg(hertz).arg(seconds));
+}
+
+QProcess* PulseTestServer::play(const QString& sink, const std::vector<qint16>& samples,
+                                const QString& application, const QString& name) {
+    const QString path = m_dir.filePath(name + ".wav");
+    if (!QFile::exists(path)) writeBytes(path, pcmWav(samples));
+    return startProgram("paplay", {"--property=application.name=" + application, "-d", sink, path});
 }
 
 void PulseTestServer::kill() {
     for (auto& program : m_programs) stopProgram(program.get());
     m_programs.clear();
-    if (m_server && m_server->state() != QProcess::NotRunning) {
-        ::kill(pid_t(m_server->processId()), SIGTERM);
-        if (!m_server->waitForFinished(5000)) {
-            ::kill(pid_t(m_server->processId()), SIGKILL);
-            m_server->waitForFinished(5000);
-        }
-    }
+    // The services first, the bus they talk over last.
+    for (auto it = m_servers.rbegin(); it != m_servers.rend(); ++it) stopProgram(it->get());
+    m_servers.clear();
 }

@@ -1,11 +1,14 @@
-// A private PulseAudio server for tests: a "speaker" sink (what the remote party says), a
-// "micsink" sink whose monitor is remapped as the microphone "mic", and helpers to play the
-// parts of a fake call. Started and stopped by its own PID; the test process is pointed at it.
+// A private audio server for tests, either the PulseAudio daemon or PipeWire with WirePlumber
+// and its PulseAudio service (VOCORDA_TEST_SERVER=pipewire), with the same devices on both:
+// sinks "speaker" and "speaker2" (what the call plays), sinks "micsink" and "micsink2" whose
+// monitors are remapped as the microphones "mic" and "mic2". Helpers play the parts of a fake
+// call. Every process is started and stopped by its own PID; the test process is pointed at it.
 #pragma once
 
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -13,6 +16,8 @@ class PulseTestServer {
 public:
     ~PulseTestServer();
 
+    // "pulseaudio" or "pipewire", from VOCORDA_TEST_SERVER.
+    static QString kind();
     // Returns an empty text on success, else why the server could not be had.
     QString start();
     void kill();
@@ -22,19 +27,30 @@ public:
     QProcess* startProgram(const QString& program, const QStringList& arguments);
     void stopProgram(QProcess* process);
 
-    // The call application holding the microphone open.
-    QProcess* startSoftphone(const QString& name = "FakeSoftphone");
-    // A tone into a sink: "speaker" for the remote party, "micsink" for the user's voice.
-    QProcess* playTone(const QString& sink, int hertz, int seconds = 90);
+    // The call application holding a microphone open (the default one, or `source`).
+    QProcess* startSoftphone(const QString& name = "FakeSoftphone", const QString& source = {});
+    // A tone played into a sink by an application: "micsink" for the user's voice, "speaker"
+    // for what the call application (or any other) plays.
+    QProcess* playTone(const QString& sink, int hertz, const QString& application = "Notifier",
+                       int seconds = 90);
+    // Any sound, played once; `name` tells the sounds of one test apart.
+    QProcess* play(const QString& sink, const std::vector<qint16>& samples,
+                   const QString& application, const QString& name);
 
     // Runs pactl with the arguments; returns its output, or a null text when it failed.
     QString pactl(const QStringList& arguments) const;
+    // The index of the first stream ("source-outputs" or "sink-inputs") of the application.
+    QString streamOf(const QString& kind, const QString& application) const;
     QString folder() const { return m_dir.path(); }
 
 private:
-    bool waitForServer();
+    QString startPulseAudio(const QString& run);
+    QString startPipeWire(const QString& run, const QString& home);
+    QProcess* startServerProcess(const QString& program, const QStringList& arguments);
+    QString addDevices();
+    bool waitFor(const std::function<bool()>& ready);
 
     QTemporaryDir m_dir;
-    std::unique_ptr<QProcess> m_server;
+    std::vector<std::unique_ptr<QProcess>> m_servers;  // in the order they were started
     std::vector<std::unique_ptr<QProcess>> m_programs;
 };

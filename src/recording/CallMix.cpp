@@ -1,0 +1,194 @@
+#include "CallMix.h"
+
+#include <QtEndian>
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+#include "AppError.h"
+
+namespace {
+
+// An input this far behind the newest moment gets silence (a stream with nothing to play
+// delivers nothing); the slack leaves room for the server's own latency and for a stream's
+// first delivery.
+constexpr qint64 kStalledFrames = CallMix::kRate * 3 / 10;
+constexpr qint64 kSlackFrames = CallMix::kRate / 10;
+
+}  // namespace
+
+CallMix::CallMix(Clock clock) : m_clock(std::move(clock)), m_leadAt(m_clock()) {}
+
+CallMix::Clock CallMix::steadyClock() {
+    return [] {
+        using namespace std::chrono;
+        const auto since = steady_clock::now().time_since_epoch();
+        return qint64(duration_cast<microseconds>(since).count() * kRate / 1000000);
+    };
+}
+
+void CallMix::openSide(Side side, const QString& path) {
+    SideState& state = m_sides[index(side)];
+    state.writer.open(path);
+    state.writer.appendSilence(m_lead * 2);
+    state.written = m_lead;
+}
+
+int CallMix::addInput(Side side, int continues) {
+    const int id = m_nextInput++;
+    m_inputs[id] = Input{side, continues};
+    return id;
+}
+
+// The input, placed in time if this is its first delivery (the frames arriving now end now);
+// null when it takes none.
+CallMix::Input* CallMix::deliverer(int input, qint64 frames) {
+    const auto it = m_inputs.find(input);
+    if (it == m_inputs.end() || it->second.ended) return nullptr;
+    Input& in = it->second;
+    const qint64 now = m_clock();
+    if (!in.placed) {
+        // A moved stream keeps its own latency: joining at the newest moment of another stream
+        // would shift this side by the difference.
+        const auto previous = m_ended.find(in.continues);
+        const qint64 endsNow = previous != m_ended.end()
+                                   ? previous->second.end + now - previous->second.lastAt
+                                   : m_lead + now - m_leadAt;
+        if (previous != m_ended.end()) m_ended.erase(previous);
+        in.end = std::max(endsNow - frames, m_sides[index(in.side)].written);
+        in.placed = true;
+    }
+    in.lastAt = now;
+    return &in;
+}
+
+void CallMix::push(int input, const qint16* samples, qint64 frames) {
+    Input* in = frames > 0 ? deliverer(input, frames) : nullptr;
+    if (!in) return;
+    in->pending.insert(in->pending.end(), samples, samples + frames);
+    in->end += frames;
+    advance(in->end);
+    flush(in->side);
+}
+
+void CallMix::pushSilence(int input, qint64 frames) {
+    Input* in = frames > 0 ? deliverer(input, frames) : nullptr;
+    if (!in) return;
+    in->pending.resize(in->pending.size() + size_t(frames), 0);
+    in->end += frames;
+    advance(in->end);
+    flush(in->side);
+}
+
+void CallMix::endInput(int input) {
+    const auto it = m_inputs.find(input);
+    if (it == m_inputs.end() || it->second.ended) return;
+    it->second.ended = true;
+    if (!it->second.placed) {
+        m_inputs.erase(it);
+        return;
+    }
+    m_ended[input] = {it->second.end, it->second.lastAt};
+    flush(it->second.side);
+}
+
+void CallMix::advance(qint64 position) {
+    if (position <= m_lead) return;
+    m_lead = position;
+    m_leadAt = m_clock();
+}
+
+// Everything delivered by every live input is written; an ended input never holds a side back.
+qint64 CallMix::frontier(Side side) const {
+    qint64 live = std::numeric_limits<qint64>::max(), ended = m_sides[index(side)].written;
+    for (const auto& [id, in] : m_inputs) {
+        if (in.side != side || !in.placed) continue;
+        if (in.ended)
+            ended = std::max(ended, in.end);
+        else
+            live = std::min(live, in.end);
+    }
+    return live == std::numeric_limits<qint64>::max() ? ended : live;
+}
+
+bool CallMix::hasLiveInput(Side side) const {
+    return std::any_of(m_inputs.begin(), m_inputs.end(), [side](const auto& entry) {
+        const Input& in = entry.second;
+        return in.side == side && in.placed && !in.ended;
+    });
+}
+
+// Held back a little behind the newest moment: a stream that delivers for the first time now
+// takes its place just behind the present, and must find that place not yet written.
+void CallMix::flush(Side side) {
+    SideState& state = m_sides[index(side)];
+    if (state.writer.isOpen())
+        writeUpTo(state, side, std::min(frontier(side), m_lead - kSlackFrames));
+}
+
+void CallMix::writeUpTo(SideState& state, Side side, qint64 position) {
+    const qint64 count = position - state.written;
+    if (count <= 0) return;
+    std::vector<qint32> sum(size_t(count), 0);
+    for (auto it = m_inputs.begin(); it != m_inputs.end();) {
+        Input& in = it->second;
+        if (in.side != side || !in.placed) {
+            ++it;
+            continue;
+        }
+        const qint64 start = in.end - qint64(in.pending.size());
+        const qint64 from = std::max(start, state.written), to = std::min(in.end, position);
+        for (qint64 t = from; t < to; ++t) sum[size_t(t - state.written)] += in.pending[t - start];
+        const qint64 used = std::clamp<qint64>(position - start, 0, qint64(in.pending.size()));
+        in.pending.erase(in.pending.begin(), in.pending.begin() + used);
+        it = in.ended && in.pending.empty() ? m_inputs.erase(it) : std::next(it);
+    }
+    std::vector<qint16> out(sum.size());
+    for (size_t i = 0; i < sum.size(); ++i)
+        out[i] = qToLittleEndian(qint16(std::clamp<qint32>(sum[i], -32768, 32767)));
+    state.writer.append(reinterpret_cast<const char*>(out.data()), qint64(out.size()) * 2);
+    state.written = position;
+}
+
+void CallMix::padStalled() {
+    // Nothing delivered at all for a while (every device idle or changing): time goes on.
+    const qint64 now = m_clock();
+    if (now - m_leadAt > kStalledFrames) {
+        m_lead += now - m_leadAt;
+        m_leadAt = now;
+    }
+    const qint64 target = m_lead - kSlackFrames;
+    for (auto& [id, in] : m_inputs)
+        if (in.placed && !in.ended && in.end < m_lead - kStalledFrames) {
+            in.pending.resize(in.pending.size() + size_t(target - in.end), 0);
+            in.end = target;
+            in.lastAt = m_leadAt - kSlackFrames;
+        }
+    for (Side side : {Side::Microphone, Side::Speaker}) {
+        SideState& state = m_sides[index(side)];
+        if (!state.writer.isOpen()) continue;
+        flush(side);
+        if (!hasLiveInput(side) && state.written < m_lead - kStalledFrames)
+            writeUpTo(state, side, target);
+    }
+}
+
+void CallMix::tick() {
+    padStalled();
+    for (SideState& state : m_sides) state.writer.sync();
+}
+
+void CallMix::finish() {
+    for (auto it = m_inputs.begin(); it != m_inputs.end();)
+        it = it->second.placed ? std::next(it) : m_inputs.erase(it);
+    for (auto& [id, in] : m_inputs) in.ended = true;
+    for (Side side : {Side::Microphone, Side::Speaker}) {
+        SideState& state = m_sides[index(side)];
+        if (!state.writer.isOpen()) continue;
+        flush(side);
+        writeUpTo(state, side, m_lead);
+        state.writer.finish();
+    }
+    m_inputs.clear();
+    m_ended.clear();
+}

@@ -1,0 +1,84 @@
+// The two sides of a recorded call on one timeline: every stream the call reads or plays is an
+// input of a side; a side's file holds the sum of its inputs (saturated), sample for sample in
+// time with the other side. Streams may join, leave or stall at any time: a stalled input and a
+// side with no input get silence, so both files always describe the same moments.
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <array>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "WavWriter.h"
+
+class CallMix {
+public:
+    enum class Side { Microphone = 0, Speaker = 1 };
+    static constexpr int kRate = 48000;
+    // Frames of kRate since any fixed moment; never goes back.
+    using Clock = std::function<qint64()>;
+
+    explicit CallMix(Clock clock = steadyClock());
+
+    // Creates the side's file; it starts with silence up to the call's present moment.
+    // Throws AppError when the file cannot be created.
+    void openSide(Side side, const QString& path);
+    bool isOpen(Side side) const { return m_sides[index(side)].writer.isOpen(); }
+
+    // A stream that joins the side, or that continues an ended input (the same stream on
+    // another device). It takes its place in time when it first delivers: the present moment,
+    // or for a continuation the ended input's end plus the time since it last delivered.
+    // Returns its input number.
+    int addInput(Side side, int continues = 0);
+    void push(int input, const qint16* samples, qint64 frames);
+    void pushSilence(int input, qint64 frames);
+    // The stream is gone; what it delivered is still written.
+    void endInput(int input);
+
+    // Regularly: pads stalled inputs and silent sides, then makes both files valid on disk.
+    void tick();
+    // Ends every input; both files end at the same moment.
+    void finish();
+
+    qint64 framesWritten(Side side) const { return m_sides[index(side)].written; }
+
+    static Clock steadyClock();
+
+private:
+    struct Input {
+        Side side;
+        int continues = 0;
+        bool placed = false;  // has delivered, so has a place in time
+        qint64 end = 0;       // timeline position just past the last frame delivered
+        std::vector<qint16> pending;
+        bool ended = false;
+        qint64 lastAt = 0;  // the clock when it last delivered
+    };
+    struct Ended {
+        qint64 end;
+        qint64 lastAt;
+    };
+    struct SideState {
+        WavWriter writer{1, kRate};
+        qint64 written = 0;  // timeline position of the next frame of the file
+    };
+
+    static size_t index(Side side) { return size_t(side); }
+    Input* deliverer(int input, qint64 frames);
+    void advance(qint64 position);
+    void writeUpTo(SideState& state, Side side, qint64 position);
+    qint64 frontier(Side side) const;
+    bool hasLiveInput(Side side) const;
+    void flush(Side side);
+    void padStalled();
+
+    Clock m_clock;
+    std::array<SideState, 2> m_sides;
+    std::map<int, Input> m_inputs;
+    std::map<int, Ended> m_ended;  // where each ended input stopped, for its continuation
+    int m_nextInput = 1;
+    qint64 m_lead = 0;  // the newest moment any input has delivered
+    qint64 m_leadAt = 0;
+};

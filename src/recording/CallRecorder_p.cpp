@@ -1,0 +1,81 @@
+#include "CallRecorder_p.h"
+
+CallRecorder::CallRecorder(pa_context* context, std::function<void()> onChange, bool refuseMonitors)
+    : m_context(context), m_onChange(std::move(onChange)), m_refuseMonitors(refuseMonitors) {}
+
+void CallRecorder::recordMicrophone(const QString& path) {
+    m_mix.openSide(CallMix::Side::Microphone, path);
+}
+
+void CallRecorder::recordOutput(const QString& path) {
+    m_mix.openSide(CallMix::Side::Speaker, path);
+}
+
+void CallRecorder::restart(std::unique_ptr<StreamRecorder>& recorder, CallMix::Side side,
+                           StreamRecorder::Target target) {
+    const int previous = recorder ? recorder->input() : 0;
+    recorder.reset();  // its input ends before the next one starts
+    if (target.device.isEmpty()) return;
+    recorder = std::make_unique<StreamRecorder>(m_context, m_mix, side, std::move(target), previous,
+                                                m_onChange, m_refuseMonitors);
+}
+
+void CallRecorder::follow(const PulseServerModel& model, const QString& callId) {
+    if (m_mix.isOpen(CallMix::Side::Microphone)) followMicrophone(model.microphoneOf(callId));
+    if (!m_mix.isOpen(CallMix::Side::Speaker)) return;
+    if (!m_wholeOutput) followPlaybacks(model.playbacksOf(callId));
+    if (m_wholeOutput) followWholeOutput(model.outputMonitorOf(callId));
+}
+
+// While the call has no microphone stream (it may reopen one), the last source goes on.
+void CallRecorder::followMicrophone(const QString& source) {
+    if (m_microphone && !m_microphone->isGone() &&
+        (source.isEmpty() || m_microphone->device() == source))
+        return;
+    restart(m_microphone, CallMix::Side::Microphone, {source});
+}
+
+void CallRecorder::followPlaybacks(const std::map<uint32_t, QString>& playbacks) {
+    for (auto it = m_playbacks.begin(); it != m_playbacks.end();) {
+        const auto wanted = playbacks.find(it->first);
+        if (wanted == playbacks.end()) {
+            it = m_playbacks.erase(it);
+            continue;
+        }
+        // A per-stream monitor ends when its stream moves: start again on the new sink.
+        if (it->second->state() == StreamRecorder::State::Lost ||
+            it->second->device() != wanted->second)
+            restart(it->second, CallMix::Side::Speaker, {wanted->second, it->first});
+        ++it;
+    }
+    for (const auto& [index, monitor] : playbacks) {
+        auto& recorder = m_playbacks[index];
+        if (!recorder) restart(recorder, CallMix::Side::Speaker, {monitor, index});
+    }
+    for (const auto& [index, recorder] : m_playbacks)
+        if (recorder->state() == StreamRecorder::State::Refused) {
+            m_wholeOutput = true;
+            m_playbacks.clear();
+            return;
+        }
+}
+
+void CallRecorder::followWholeOutput(const QString& monitor) {
+    auto& recorder = m_playbacks[PA_INVALID_INDEX];
+    if (recorder && !recorder->isGone() && (monitor.isEmpty() || recorder->device() == monitor))
+        return;
+    restart(recorder, CallMix::Side::Speaker, {monitor});
+}
+
+void CallRecorder::finish() {
+    m_microphone.reset();
+    m_playbacks.clear();
+    m_mix.finish();
+}
+
+QStringList CallRecorder::notes() const {
+    if (!m_wholeOutput) return {};
+    return {
+        "The audio server could not record the call application's own sound by itself, so the "
+        "recording holds everything that was played on the same output during the call."};
+}

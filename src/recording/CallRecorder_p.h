@@ -1,0 +1,49 @@
+// The recorders of one call: its microphone side from the source the call reads, its far side
+// from each of the call's playback streams by itself, both following the call when its streams
+// move. Where the server refuses per-stream monitors, the far side falls back to the monitor of
+// the sink the call plays to. Lives in the main loop's thread.
+#pragma once
+
+#include <pulse/context.h>
+
+#include <QStringList>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "CallMix.h"
+#include "PulseServerModel_p.h"
+#include "StreamRecorder_p.h"
+
+class CallRecorder {
+public:
+    // onChange runs when a stream is gone: call follow() again soon after.
+    CallRecorder(pa_context* context, std::function<void()> onChange, bool refuseMonitors);
+
+    // Create the side's file (throws AppError); follow() starts its streams.
+    void recordMicrophone(const QString& path);
+    void recordOutput(const QString& path);
+    // Brings the recorders in line with the call's streams as the model describes them now.
+    void follow(const PulseServerModel& model, const QString& callId);
+    void tick() { m_mix.tick(); }
+    void finish();
+    // What the user should hear about this recording when it is saved.
+    QStringList notes() const;
+
+private:
+    // Ends `previous`, if any, and starts its successor.
+    void restart(std::unique_ptr<StreamRecorder>& recorder, CallMix::Side side,
+                 StreamRecorder::Target target);
+    void followMicrophone(const QString& source);
+    void followPlaybacks(const std::map<uint32_t, QString>& playbacks);
+    void followWholeOutput(const QString& monitor);
+
+    pa_context* m_context;
+    std::function<void()> m_onChange;
+    bool m_refuseMonitors;
+    bool m_wholeOutput = false;  // per-stream monitors were refused
+    CallMix m_mix;
+    std::unique_ptr<StreamRecorder> m_microphone;
+    // By sink input; the whole-output recorder of the fallback under PA_INVALID_INDEX.
+    std::map<uint32_t, std::unique_ptr<StreamRecorder>> m_playbacks;
+};

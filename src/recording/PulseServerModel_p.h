@@ -1,0 +1,75 @@
+// What the audio server has, as far as calls go: its sources, sinks, capture streams (source
+// outputs) and playback streams (sink inputs), fed with the server's own info records. From
+// them it tells which applications are in a call and which devices a call reads and plays to.
+// Holds no connection: tests feed it records by hand.
+#pragma once
+
+#include <pulse/introspect.h>
+
+#include <QString>
+#include <map>
+#include <vector>
+
+class PulseServerModel {
+public:
+    // Streams of the process with this id are the recorder's own and never a call.
+    explicit PulseServerModel(QString ownProcess);
+
+    void updateServer(const pa_server_info& info);
+    void updateSource(const pa_source_info& info);
+    void updateSink(const pa_sink_info& info);
+    void updateCapture(const pa_source_output_info& info);
+    void updatePlayback(const pa_sink_input_info& info);
+    void removeSource(uint32_t index) { m_sources.erase(index); }
+    void removeSink(uint32_t index) { m_sinks.erase(index); }
+    void removeCapture(uint32_t index);
+    void removePlayback(uint32_t index) { m_playbacks.erase(index); }
+
+    struct CallFacts {
+        QString id;  // the application's name
+        bool phone = false;
+        uint64_t seen = 0;  // order of first sight
+    };
+    // Phone calls first, then in the order they were first seen.
+    std::vector<CallFacts> calls() const;
+    // The source the call's microphone stream reads; empty while it has none.
+    QString microphoneOf(const QString& callId) const;
+    // Each playback stream of the call, with the monitor source of the sink it plays to.
+    std::map<uint32_t, QString> playbacksOf(const QString& callId) const;
+    // The monitor of the sink the call plays to (the default sink's while it plays nothing);
+    // empty when there is none.
+    QString outputMonitorOf(const QString& callId) const;
+
+private:
+    struct Capture {
+        QString app;
+        uint32_t source = PA_INVALID_INDEX;
+        bool phone = false;
+        bool eligible = false;  // an application's own stream, not ours, not a meter
+        uint64_t seen = 0;
+    };
+    struct Playback {
+        QString app;
+        uint32_t sink = PA_INVALID_INDEX;
+    };
+    struct Source {
+        QString name;
+        bool monitor = false;
+    };
+    struct Sink {
+        QString name;
+        QString monitor;
+    };
+
+    bool isCall(const Capture& capture) const;
+    QString monitorOfSink(uint32_t sink) const;
+
+    QString m_ownProcess;
+    QString m_defaultSink;
+    uint64_t m_nextSeen = 1;
+    std::map<uint32_t, Capture> m_captures;
+    std::map<QString, uint64_t> m_firstSeen;  // by application, while it has a capture stream
+    std::map<uint32_t, Playback> m_playbacks;
+    std::map<uint32_t, Source> m_sources;
+    std::map<uint32_t, Sink> m_sinks;
+};

@@ -1,0 +1,102 @@
+#include "StreamRecorder_p.h"
+
+#include <pulse/error.h>
+
+namespace {
+
+constexpr uint32_t kFragmentBytes = CallMix::kRate * 4 / 20;  // 50 ms of stereo
+
+}  // namespace
+
+StreamRecorder::StreamRecorder(pa_context* context, CallMix& mix, CallMix::Side side, Target target,
+                               int continues, std::function<void()> onChange, bool refuseMonitors)
+    : m_mix(mix),
+      m_input(mix.addInput(side, continues)),
+      m_target(std::move(target)),
+      m_onChange(std::move(onChange)) {
+    connect(context, refuseMonitors);
+}
+
+void StreamRecorder::connect(pa_context* context, bool refuseMonitors) {
+    const pa_sample_spec spec{PA_SAMPLE_S16NE, CallMix::kRate, 2};
+    pa_channel_map map;
+    pa_channel_map_init_stereo(&map);
+    m_stream = pa_stream_new(context, "Vocorda call side", &spec, &map);
+    if (!m_stream) return fail(State::Lost, pa_context_errno(context));
+    if (m_target.monitoredStream != PA_INVALID_INDEX &&
+        (refuseMonitors || pa_stream_set_monitor_stream(m_stream, m_target.monitoredStream) < 0))
+        return fail(State::Refused, PA_ERR_NOTSUPPORTED);
+    pa_stream_set_read_callback(m_stream, onRead, this);
+    pa_stream_set_state_callback(m_stream, onState, this);
+    pa_buffer_attr attr{};
+    attr.maxlength = uint32_t(-1);
+    attr.fragsize = kFragmentBytes;
+    // The recorder follows the call itself: a stream the server would move elsewhere is lost.
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(m_stream, m_target.device.toUtf8().constData(), &attr, flags) < 0)
+        fail(State::Lost, pa_context_errno(context));
+}
+
+StreamRecorder::~StreamRecorder() {
+    if (m_stream) {
+        pa_stream_set_read_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+        drain();
+        if (pa_stream_get_state(m_stream) == PA_STREAM_READY) pa_stream_disconnect(m_stream);
+        pa_stream_unref(m_stream);
+    }
+    m_mix.endInput(m_input);
+}
+
+// Only reports: the owner replaces a gone recorder from its own event, not from this callback.
+void StreamRecorder::fail(State state, int error) {
+    m_state = state;
+    m_error = QString("%1 cannot be recorded: %2").arg(m_target.device, pa_strerror(error));
+}
+
+void StreamRecorder::onState(pa_stream* stream, void* self) {
+    auto* me = static_cast<StreamRecorder*>(self);
+    switch (pa_stream_get_state(stream)) {
+        case PA_STREAM_READY:
+            me->m_state = State::Recording;
+            break;
+        case PA_STREAM_FAILED:
+        case PA_STREAM_TERMINATED: {
+            const int error = pa_context_errno(pa_stream_get_context(stream));
+            const bool refused = me->m_state == State::Connecting &&
+                                 me->m_target.monitoredStream != PA_INVALID_INDEX &&
+                                 (error == PA_ERR_NOTSUPPORTED || error == PA_ERR_NOTIMPLEMENTED);
+            me->drain();
+            me->fail(refused ? State::Refused : State::Lost, error);
+            break;
+        }
+        default:
+            return;
+    }
+    me->m_onChange();
+}
+
+void StreamRecorder::onRead(pa_stream*, size_t, void* self) {
+    static_cast<StreamRecorder*>(self)->drain();
+}
+
+void StreamRecorder::drain() {
+    for (;;) {
+        const size_t readable = pa_stream_readable_size(m_stream);
+        if (readable == 0 || readable == size_t(-1)) break;
+        const void* data = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(m_stream, &data, &bytes) < 0 || bytes == 0) break;
+        const qint64 frames = qint64(bytes / 4);
+        if (!data) {
+            m_mix.pushSilence(m_input, frames);  // a hole in the stream
+        } else {
+            const auto* stereo = static_cast<const qint16*>(data);
+            m_mono.resize(size_t(frames));
+            for (qint64 i = 0; i < frames; ++i)
+                m_mono[size_t(i)] = qint16((int(stereo[2 * i]) + stereo[2 * i + 1]) / 2);
+            m_mix.push(m_input, m_mono.data(), frames);
+        }
+        pa_stream_drop(m_stream);
+    }
+}

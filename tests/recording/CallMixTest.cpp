@@ -1,0 +1,217 @@
+// The two sides of a call on one timeline: streams summed into a side, streams that join late,
+// stall, move or leave, and both files always describing the same moments.
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "CallMix.h"
+#include "WavBytes.h"
+
+namespace {
+
+using Side = CallMix::Side;
+constexpr qint64 kSecond = CallMix::kRate;
+
+std::vector<qint16> constant(qint16 value, qint64 frames) {
+    return std::vector<qint16>(size_t(frames), value);
+}
+
+}  // namespace
+
+class CallMixTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    qint64 m_now = 0;
+    std::unique_ptr<CallMix> m_mix;
+
+    QString path(Side side) const {
+        return m_dir->filePath(side == Side::Microphone ? "mic.wav" : "speaker.wav");
+    }
+    void open(Side side) { m_mix->openSide(side, path(side)); }
+    void push(int input, qint16 value, qint64 frames) {
+        const auto samples = constant(value, frames);
+        m_mix->push(input, samples.data(), frames);
+    }
+    std::vector<qint16> samples(Side side) const {
+        const QByteArray bytes = readBytes(path(side));
+        return samplesOf(bytes, 44, bytes.size() - 44);
+    }
+    // The frames [from, to) of a side all hold `value`.
+    bool holds(Side side, qint64 from, qint64 to, qint16 value) const {
+        const auto all = samples(side);
+        if (qint64(all.size()) < to) return false;
+        return std::all_of(all.begin() + from, all.begin() + to,
+                           [value](qint16 s) { return s == value; });
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_now = 0;
+        m_mix = std::make_unique<CallMix>([this] { return m_now; });
+    }
+
+    // A stream delivers what it heard up to the moment of delivery: tests set the clock first.
+    void streamsOfASideAreSummedWithSaturation() {
+        open(Side::Speaker);
+        const int a = m_mix->addInput(Side::Speaker), b = m_mix->addInput(Side::Speaker);
+        m_now = 100;
+        push(a, 30000, 100);
+        push(b, 10000, 100);
+        m_now = 200;
+        push(a, -30000, 100);
+        push(b, -10000, 100);
+        m_now = 300;
+        push(a, 1000, 100);
+        push(b, -200, 100);
+        m_mix->finish();
+        QVERIFY(holds(Side::Speaker, 0, 100, 32767));
+        QVERIFY(holds(Side::Speaker, 100, 200, -32768));
+        QVERIFY(holds(Side::Speaker, 200, 300, 800));
+        QCOMPARE(samples(Side::Speaker).size(), size_t(300));
+    }
+
+    void aStreamThatJoinsLateStartsAtThePresent() {
+        open(Side::Microphone);
+        open(Side::Speaker);
+        const int mic = m_mix->addInput(Side::Microphone);
+        const int ringtone = m_mix->addInput(Side::Speaker);
+        m_now = kSecond;
+        push(mic, 5, kSecond);
+        push(ringtone, 1, kSecond);
+        const int voice = m_mix->addInput(Side::Speaker);
+        m_now = kSecond + 100;
+        push(ringtone, 1, 100);
+        push(mic, 5, 100);
+        push(voice, 7, 100);
+        m_mix->finish();
+        QVERIFY(holds(Side::Speaker, 0, kSecond, 1));
+        QVERIFY(holds(Side::Speaker, kSecond, kSecond + 100, 8));
+        QCOMPARE(samples(Side::Speaker).size(), samples(Side::Microphone).size());
+    }
+
+    void aSideOpenedLaterStartsWithSilenceUpToThePresent() {
+        open(Side::Microphone);
+        const int mic = m_mix->addInput(Side::Microphone);
+        m_now = 2400;
+        push(mic, 3, 2400);
+        open(Side::Speaker);
+        const int far = m_mix->addInput(Side::Speaker);
+        m_now = 2500;
+        push(mic, 3, 100);
+        push(far, 9, 100);
+        m_mix->finish();
+        QVERIFY(holds(Side::Speaker, 0, 2400, 0));
+        QVERIFY(holds(Side::Speaker, 2400, 2500, 9));
+        QVERIFY(holds(Side::Microphone, 0, 2500, 3));
+    }
+
+    void aStalledStreamAndASilentSideGetSilence() {
+        open(Side::Microphone);
+        open(Side::Speaker);
+        const int mic = m_mix->addInput(Side::Microphone);
+        const int far = m_mix->addInput(Side::Speaker);
+        m_now = 2400;
+        push(mic, 4, 2400);
+        push(far, 6, 2400);
+        m_now = kSecond;
+        push(mic, 4, kSecond - 2400);
+        m_mix->tick();
+        // The far side waits at most a few tenths of a second for its stream...
+        const qint64 padded = m_mix->framesWritten(Side::Speaker);
+        QVERIFY2(padded >= kSecond * 7 / 10 && padded < kSecond,
+                 qPrintable(QString::number(padded)));
+        // ...and its stream goes on from there when it plays again.
+        push(far, 6, kSecond - padded);
+
+        // A side with no stream at all (the application plays nothing) keeps up too.
+        m_mix->endInput(far);
+        m_now = 2 * kSecond;
+        push(mic, 4, kSecond);
+        m_mix->tick();
+        QVERIFY(m_mix->framesWritten(Side::Speaker) >= kSecond * 17 / 10);
+        m_mix->finish();
+        QCOMPARE(samples(Side::Speaker).size(), size_t(2 * kSecond));
+        QVERIFY(holds(Side::Speaker, 0, 2400, 6));
+        QVERIFY(holds(Side::Speaker, 2400, padded, 0));
+        QVERIFY(holds(Side::Speaker, padded, kSecond, 6));
+        QVERIFY(holds(Side::Speaker, kSecond, 2 * kSecond, 0));
+    }
+
+    void timeGoesOnWhileAStreamMoves() {
+        open(Side::Microphone);
+        open(Side::Speaker);
+        const int first = m_mix->addInput(Side::Microphone);
+        m_now = kSecond;
+        push(first, 2, kSecond);
+        m_now = 3 * kSecond;  // the microphone moves and nothing arrives for two seconds
+        m_mix->tick();
+        m_mix->endInput(first);
+        const int moved = m_mix->addInput(Side::Microphone, first);
+        m_now = 4 * kSecond;
+        push(moved, 8, kSecond);
+        m_mix->finish();
+        const auto mic = samples(Side::Microphone);
+        QCOMPARE(mic.size(), size_t(4 * kSecond));
+        QVERIFY(holds(Side::Microphone, 0, kSecond, 2));
+        QVERIFY(holds(Side::Microphone, kSecond, 3 * kSecond, 0));
+        QVERIFY(holds(Side::Microphone, 3 * kSecond, 4 * kSecond, 8));
+        QCOMPARE(samples(Side::Speaker).size(), mic.size());
+    }
+
+    // A moved stream keeps its own timing: it does not jump to another stream's newest moment.
+    void aMovedStreamContinuesInTimeWithoutChangingWhatWasWritten() {
+        open(Side::Microphone);
+        open(Side::Speaker);
+        const int before = m_mix->addInput(Side::Microphone);
+        const int far = m_mix->addInput(Side::Speaker);
+        m_now = kSecond;
+        push(before, 1, kSecond);
+        push(far, 5, kSecond * 12 / 10);  // this stream delivers ahead of the microphone
+        m_mix->tick();
+        QCOMPARE(m_mix->framesWritten(Side::Microphone), kSecond);
+        const QByteArray written = readBytes(path(Side::Microphone)).mid(44, 2 * kSecond);
+        m_now = kSecond * 3 / 2;
+        push(before, 1, kSecond / 2);  // still on its way when the stream moved
+        m_mix->endInput(before);
+        const int after = m_mix->addInput(Side::Microphone, before);
+        m_now = kSecond * 21 / 10;
+        push(after, 2, kSecond / 2);  // the move took a tenth of a second
+        push(far, 5, kSecond * 9 / 10);
+        m_mix->finish();
+        QCOMPARE(readBytes(path(Side::Microphone)).mid(44, 2 * kSecond), written);
+        QVERIFY(holds(Side::Microphone, kSecond, kSecond * 15 / 10, 1));
+        QVERIFY(holds(Side::Microphone, kSecond * 15 / 10, kSecond * 16 / 10, 0));
+        QVERIFY(holds(Side::Microphone, kSecond * 16 / 10, kSecond * 21 / 10, 2));
+    }
+
+    void aLeavingStreamNoLongerHoldsItsSideBack() {
+        open(Side::Speaker);
+        const int a = m_mix->addInput(Side::Speaker), b = m_mix->addInput(Side::Speaker);
+        m_now = kSecond / 10;
+        push(a, 1, kSecond / 10);
+        push(b, 2, kSecond / 10);
+        m_now = kSecond;
+        push(b, 2, kSecond * 9 / 10);
+        QCOMPARE(m_mix->framesWritten(Side::Speaker), kSecond / 10);
+        m_mix->endInput(a);
+        QCOMPARE(m_mix->framesWritten(Side::Speaker), kSecond * 9 / 10);  // a moment held back
+        m_mix->finish();
+        QVERIFY(holds(Side::Speaker, 0, kSecond / 10, 3));
+        QVERIFY(holds(Side::Speaker, kSecond / 10, kSecond, 2));
+    }
+
+    void filesAreValidWhileTheyGrow() {
+        open(Side::Microphone);
+        const int mic = m_mix->addInput(Side::Microphone);
+        m_now = kSecond;
+        push(mic, 1, kSecond);
+        m_mix->tick();
+        const QByteArray bytes = readBytes(path(Side::Microphone));
+        QVERIFY(bytes.size() >= 44 + 2 * kSecond * 9 / 10);
+        QCOMPARE(bytes.mid(40, 4), le32(quint32(bytes.size() - 44)));
+    }
+};
+
+QTEST_GUILESS_MAIN(CallMixTest)
+#include "CallMixTest.moc"
