@@ -52,7 +52,10 @@ PulseConnection::~PulseConnection() {
         if (m_tick) api->time_free(m_tick);
         if (m_follow) api->time_free(m_follow);
         for (auto& [id, call] : m_calls)
-            if (call.ending) api->time_free(call.ending);
+            if (call.ending) api->time_free(std::exchange(call.ending, nullptr));
+        // Going away is no news: no call ends with a status event from a destructor.
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
         pa_context_disconnect(m_context);
     }
     pa_threaded_mainloop_stop(m_loop);

@@ -373,6 +373,22 @@ private slots:
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
     }
 
+    // The program ends while the call application has just closed its microphone.
+    void clientClosedDuringTheReopenGraceFinishesTheFiles() {
+        m_server->playTone("speaker", 440, "FakeSoftphone");
+        QProcess* phone = m_server->startSoftphone();
+        QVERIFY(recordFirstCall());
+        QTest::qWait(1000);
+        m_server->stopProgram(phone);
+        QTest::qWait(100);
+        m_client.reset();
+        for (const char* side : {"mic.wav", "speaker.wav"}) {
+            const QString path = m_dir->filePath(side);
+            QVERIFY(infoOf(path).DataSize > kBytesPerSecond / 2);
+            QCOMPARE(qint64(infoOf(path).DataSize) + 44, QFileInfo(path).size());
+        }
+    }
+
     void serverGoneEndsTheCallWithValidFiles() {
         m_server->playTone("speaker", 440, "FakeSoftphone");
         m_server->startSoftphone();
