@@ -203,8 +203,14 @@ QProcess* PulseTestServer::playTone(const QString& sink, int hertz, const QStrin
 
 QProcess* PulseTestServer::play(const QString& sink, const std::vector<qint16>& samples,
                                 const QString& application, const QString& name) {
+    // In stereo like the sinks: PipeWire 0.3.65 now and then spreads a mono stream over one
+    // channel only (seen in about one test in six here).
     const QString path = m_dir.filePath(name + ".wav");
-    if (!QFile::exists(path)) writeBytes(path, pcmWav(samples));
+    if (!QFile::exists(path)) {
+        std::vector<qint16> stereo(samples.size() * 2);
+        for (size_t i = 0; i < samples.size(); ++i) stereo[2 * i] = stereo[2 * i + 1] = samples[i];
+        writeBytes(path, pcmWav(stereo, 2));
+    }
     return startProgram("paplay", {"--property=application.name=" + application, "-d", sink, path});
 }
 
