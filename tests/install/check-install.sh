@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the installed program as a user would get it: the menu entry and metainfo validate,
 # an install into a fresh prefix starts through its link and loads the hand cursor beside the
-# real executable, and the Debian package holds exactly the expected files.
+# real executable, and the Debian package holds exactly the expected files and depends on every
+# library the program and its encoder load.
 # Usage: check-install.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$(realpath "$1")
@@ -46,8 +47,27 @@ dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|; s|/$||' | grep -v '^$' |
 diff -u "$source/tests/install/expected-deb-contents.txt" "$work/contents"
 ok "the package holds exactly the expected files"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libmp3lame0 libsndfile1 libqt6widgets6 libpulse0; do
-    [[ "$depends" == *"$library"* ]] || { echo "Depends lacks $library: $depends" >&2; exit 1; }
+[ -n "$depends" ] || { echo "the package has no Depends" >&2; exit 1; }
+# Every library the program and its embedded encoder load by name must come from a package it
+# depends on (what those libraries load in turn is their packages' business).
+owner() {
+    local path=$1 found
+    for candidate in "$path" "$(realpath "$path")" "${path#/usr}" "/usr$path"; do
+        found=$(dpkg-query -S "$candidate" 2>/dev/null | head -n1) && break
+    done
+    [ -n "$found" ] || { echo "no package holds $path" >&2; exit 1; }
+    echo "${found%%:*}"
+}
+listed=$(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}')
+lame=$(grep -m1 '^LAME_EXECUTABLE:' "$build/CMakeCache.txt" | cut -d= -f2)
+for program in "$build/vocorda-call-recorder" "$lame"; do
+    for name in $(objdump -p "$program" | awk '$1 == "NEEDED" {print $2}'); do
+        library=$(ldd "$program" | awk -v n="$name" '$1 == n {print $3}')
+        package=$(owner "$library")
+        grep -qxF "$package" <<<"$listed" ||
+            { echo "Depends lacks $package (for $library of $program): $depends" >&2; exit 1; }
+    done
 done
-ok "the package depends on the libraries of the program and its encoder"
+[[ "$depends" == *qt6-qpa-plugins* ]] || { echo "Depends lacks the Qt platform plugins" >&2; exit 1; }
+ok "the package depends on every library the program and its encoder load"
 echo "$passed passed, 0 failed"
