@@ -159,12 +159,48 @@ QString PulseTestServer::pactl(const QStringList& arguments) const {
     return output.isNull() ? QString("") : output;  // null stands for a failure
 }
 
-QString PulseTestServer::streamOf(const QString& kind, const QString& application) const {
-    const QString header = kind == "sink-inputs" ? "Sink Input #" : "Source Output #";
-    for (const QString& block : pactl({"list", kind}).split(header, Qt::SkipEmptyParts))
+namespace {
+
+QString header(const QString& kind) {
+    return kind == "sink-inputs" ? "Sink Input #" : "Source Output #";
+}
+
+}  // namespace
+
+QStringList PulseTestServer::streamsOf(const QString& kind, const QString& application) const {
+    QStringList result;
+    for (const QString& block : pactl({"list", kind}).split(header(kind), Qt::SkipEmptyParts))
         if (block.contains(QString("application.name = \"%1\"").arg(application)))
-            return block.section('\n', 0, 0).trimmed();
-    return {};
+            result << block.section('\n', 0, 0).trimmed();
+    return result;
+}
+
+QString PulseTestServer::streamOf(const QString& kind, const QString& application) const {
+    const QStringList streams = streamsOf(kind, application);
+    return streams.isEmpty() ? QString() : streams.first();
+}
+
+bool PulseTestServer::moveStream(const QString& kind, const QString& application,
+                                 const QString& device) {
+    const QString stream = streamOf(kind, application);
+    const bool playback = kind == "sink-inputs";
+    if (stream.isEmpty() ||
+        pactl({playback ? "move-sink-input" : "move-source-output", stream, device}).isNull())
+        return false;
+    const QString devices = playback ? "sinks" : "sources";
+    QString index;
+    for (const QString& line : pactl({"list", "short", devices}).split('\n'))
+        if (line.section('\t', 1, 1) == device) index = line.section('\t', 0, 0);
+    const QString where = QString(playback ? "Sink: %1\n" : "Source: %1\n").arg(index);
+    return waitFor([&] {
+        for (const QString& block : pactl({"list", kind}).split(header(kind), Qt::SkipEmptyParts))
+            if (block.section('\n', 0, 0).trimmed() == stream) return block.contains(where);
+        return false;
+    });
+}
+
+bool PulseTestServer::waitForStreams(const QString& kind, const QString& application, int count) {
+    return waitFor([&] { return streamsOf(kind, application).size() == count; });
 }
 
 QProcess* PulseTestServer::startProgram(const QString& program, const QStringList& arguments) {

@@ -39,8 +39,14 @@ public:
 
     // Runs pactl with the arguments; returns its output, or a null text when it failed.
     QString pactl(const QStringList& arguments) const;
-    // The index of the first stream ("source-outputs" or "sink-inputs") of the application.
+    // The indexes of the streams ("source-outputs" or "sink-inputs") of the application.
+    QStringList streamsOf(const QString& kind, const QString& application) const;
     QString streamOf(const QString& kind, const QString& application) const;
+    // Moves the application's first stream of the kind to the device, and waits until the
+    // server says it is there (PipeWire's session manager moves it a moment later).
+    bool moveStream(const QString& kind, const QString& application, const QString& device);
+    // Waits until the application has this many streams of the kind.
+    bool waitForStreams(const QString& kind, const QString& application, int count);
     QString folder() const { return m_dir.path(); }
 
 private:
