@@ -19,6 +19,16 @@ void dieWithTheTest(QProcess& process) {
     process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
+std::unique_ptr<QProcess> launch(const QString& program, const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    dieWithTheTest(*process);
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->start(program, arguments);
+    process->waitForStarted();
+    return process;
+}
+
 QString missingProgram(const QStringList& programs) {
     for (const QString& program : programs)
         if (QStandardPaths::findExecutable(program).isEmpty()) return program + " is not installed";
@@ -139,13 +149,7 @@ bool PulseTestServer::waitFor(const std::function<bool()>& ready) {
 
 QProcess* PulseTestServer::startServerProcess(const QString& program,
                                               const QStringList& arguments) {
-    auto process = std::make_unique<QProcess>();
-    dieWithTheTest(*process);
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->setStandardOutputFile(QProcess::nullDevice());
-    process->start(program, arguments);
-    process->waitForStarted();
-    m_servers.push_back(std::move(process));
+    m_servers.push_back(launch(program, arguments));
     return m_servers.back().get();
 }
 
@@ -204,13 +208,7 @@ bool PulseTestServer::waitForStreams(const QString& kind, const QString& applica
 }
 
 QProcess* PulseTestServer::startProgram(const QString& program, const QStringList& arguments) {
-    auto process = std::make_unique<QProcess>();
-    dieWithTheTest(*process);
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->setStandardOutputFile(QProcess::nullDevice());
-    process->start(program, arguments);
-    process->waitForStarted();
-    m_programs.push_back(std::move(process));
+    m_programs.push_back(launch(program, arguments));
     return m_programs.back().get();
 }
 
