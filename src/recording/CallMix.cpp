@@ -66,18 +66,20 @@ void CallMix::push(int input, const qint16* samples, qint64 frames) {
     Input* in = frames > 0 ? deliverer(input, frames) : nullptr;
     if (!in) return;
     in->pending.insert(in->pending.end(), samples, samples + frames);
-    in->end += frames;
-    advance(in->end);
-    flush(in->side);
+    delivered(*in, frames);
 }
 
 void CallMix::pushSilence(int input, qint64 frames) {
     Input* in = frames > 0 ? deliverer(input, frames) : nullptr;
     if (!in) return;
     in->pending.resize(in->pending.size() + size_t(frames), 0);
-    in->end += frames;
-    advance(in->end);
-    flush(in->side);
+    delivered(*in, frames);
+}
+
+void CallMix::delivered(Input& in, qint64 frames) {
+    in.end += frames;
+    advance(in.end);
+    flush(in.side);
 }
 
 void CallMix::endInput(int input) {

@@ -67,6 +67,7 @@ private:
 
     static size_t index(Side side) { return size_t(side); }
     Input* deliverer(int input, qint64 frames);
+    void delivered(Input& in, qint64 frames);
     void advance(qint64 position);
     void writeUpTo(SideState& state, Side side, qint64 position);
     qint64 frontier(Side side) const;

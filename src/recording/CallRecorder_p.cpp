@@ -27,12 +27,13 @@ void CallRecorder::follow(const PulseServerModel& model, const QString& callId) 
     if (m_wholeOutput) followWholeOutput(model.outputMonitorOf(callId));
 }
 
-// While the call has no microphone stream (it may reopen one), the last source goes on.
+// While the call has nothing there to record (it may reopen a stream), the last device goes on.
+bool CallRecorder::keeps(const std::unique_ptr<StreamRecorder>& recorder, const QString& device) {
+    return recorder && !recorder->isGone() && (device.isEmpty() || recorder->device() == device);
+}
+
 void CallRecorder::followMicrophone(const QString& source) {
-    if (m_microphone && !m_microphone->isGone() &&
-        (source.isEmpty() || m_microphone->device() == source))
-        return;
-    restart(m_microphone, CallMix::Side::Microphone, {source});
+    if (!keeps(m_microphone, source)) restart(m_microphone, CallMix::Side::Microphone, {source});
 }
 
 void CallRecorder::followPlaybacks(const std::map<uint32_t, QString>& playbacks) {
@@ -62,9 +63,7 @@ void CallRecorder::followPlaybacks(const std::map<uint32_t, QString>& playbacks)
 
 void CallRecorder::followWholeOutput(const QString& monitor) {
     auto& recorder = m_playbacks[PA_INVALID_INDEX];
-    if (recorder && !recorder->isGone() && (monitor.isEmpty() || recorder->device() == monitor))
-        return;
-    restart(recorder, CallMix::Side::Speaker, {monitor});
+    if (!keeps(recorder, monitor)) restart(recorder, CallMix::Side::Speaker, {monitor});
 }
 
 void CallRecorder::finish() {

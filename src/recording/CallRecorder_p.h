@@ -34,6 +34,7 @@ private:
     // Ends `previous`, if any, and starts its successor.
     void restart(std::unique_ptr<StreamRecorder>& recorder, CallMix::Side side,
                  StreamRecorder::Target target);
+    static bool keeps(const std::unique_ptr<StreamRecorder>& recorder, const QString& device);
     void followMicrophone(const QString& source);
     void followPlaybacks(const std::map<uint32_t, QString>& playbacks);
     void followWholeOutput(const QString& monitor);

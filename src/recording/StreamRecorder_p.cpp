@@ -1,7 +1,5 @@
 #include "StreamRecorder_p.h"
 
-#include <pulse/error.h>
-
 namespace {
 
 constexpr uint32_t kFragmentBytes = CallMix::kRate * 4 / 20;  // 50 ms of stereo
@@ -22,10 +20,15 @@ void StreamRecorder::connect(pa_context* context, bool refuseMonitors) {
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
     m_stream = pa_stream_new(context, "Vocorda call side", &spec, &map);
-    if (!m_stream) return fail(State::Lost, pa_context_errno(context));
+    if (!m_stream) {
+        m_state = State::Lost;
+        return;
+    }
     if (m_target.monitoredStream != PA_INVALID_INDEX &&
-        (refuseMonitors || pa_stream_set_monitor_stream(m_stream, m_target.monitoredStream) < 0))
-        return fail(State::Refused, PA_ERR_NOTSUPPORTED);
+        (refuseMonitors || pa_stream_set_monitor_stream(m_stream, m_target.monitoredStream) < 0)) {
+        m_state = State::Refused;
+        return;
+    }
     pa_stream_set_read_callback(m_stream, onRead, this);
     pa_stream_set_state_callback(m_stream, onState, this);
     pa_buffer_attr attr{};
@@ -34,7 +37,7 @@ void StreamRecorder::connect(pa_context* context, bool refuseMonitors) {
     // The recorder follows the call itself: a stream the server would move elsewhere is lost.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(m_stream, m_target.device.toUtf8().constData(), &attr, flags) < 0)
-        fail(State::Lost, pa_context_errno(context));
+        m_state = State::Lost;
 }
 
 StreamRecorder::~StreamRecorder() {
@@ -46,12 +49,6 @@ StreamRecorder::~StreamRecorder() {
         pa_stream_unref(m_stream);
     }
     m_mix.endInput(m_input);
-}
-
-// Only reports: the owner replaces a gone recorder from its own event, not from this callback.
-void StreamRecorder::fail(State state, int error) {
-    m_state = state;
-    m_error = QString("%1 cannot be recorded: %2").arg(m_target.device, pa_strerror(error));
 }
 
 void StreamRecorder::onState(pa_stream* stream, void* self) {
@@ -67,7 +64,8 @@ void StreamRecorder::onState(pa_stream* stream, void* self) {
                                  me->m_target.monitoredStream != PA_INVALID_INDEX &&
                                  (error == PA_ERR_NOTSUPPORTED || error == PA_ERR_NOTIMPLEMENTED);
             me->drain();
-            me->fail(refused ? State::Refused : State::Lost, error);
+            // Only reported: the owner replaces a gone recorder from its own event.
+            me->m_state = refused ? State::Refused : State::Lost;
             break;
         }
         default:

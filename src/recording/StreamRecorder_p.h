@@ -41,11 +41,9 @@ public:
     bool isGone() const { return m_state == State::Refused || m_state == State::Lost; }
     const QString& device() const { return m_target.device; }
     int input() const { return m_input; }
-    QString error() const { return m_error; }
 
 private:
     void connect(pa_context* context, bool refuseMonitors);
-    void fail(State state, int error);
     void drain();
     static void onRead(pa_stream* stream, size_t bytes, void* self);
     static void onState(pa_stream* stream, void* self);
@@ -56,6 +54,5 @@ private:
     std::function<void()> m_onChange;
     pa_stream* m_stream = nullptr;
     State m_state = State::Connecting;
-    QString m_error;
     std::vector<qint16> m_mono;
 };
