@@ -172,6 +172,12 @@ void Form1::runAccessHelp() {
                        m_seams.programFolder);
 }
 
+void Form1::askAttention() {
+    QApplication::alert(this);
+    raise();
+    activateWindow();
+}
+
 void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
     m_recording.prepareToEnd();

@@ -67,6 +67,7 @@ private:
     void resetProgress() override;
     QString outputPath() const override;
     void runAccessHelp() override;
+    void askAttention() override;
 
     QString skinPath() const;
     QString cursorPath() const;

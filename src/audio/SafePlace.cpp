@@ -15,14 +15,23 @@ QString baseName(const QString& mp3Path) {
     return name.isEmpty() ? QStringLiteral("Conversation") : name;
 }
 
-QString freeName(const QDir& folder, const QString& base) {
-    QString candidate = folder.filePath(base + ".wav");
-    for (int n = 2; QFileInfo::exists(candidate); ++n)
-        candidate = folder.filePath(QString("%1 (%2).wav").arg(base).arg(n));
-    return candidate;
+bool taken(const QString& path) {
+    const QFileInfo file(path);
+    return file.exists() || file.isSymLink();
 }
 
 }  // namespace
+
+QString FreeFileName(const QString& path) {
+    if (!taken(path)) return path;
+    const QFileInfo file(path);
+    const QString suffix = file.suffix().isEmpty() ? QString() : "." + file.suffix();
+    const QString stem = path.chopped(suffix.size());
+    QString candidate;
+    for (int n = 2; candidate.isEmpty() || taken(candidate); ++n)
+        candidate = QString("%1 (%2)%3").arg(stem, QString::number(n), suffix);
+    return candidate;
+}
 
 QStringList SafeFolders(const QString& mp3Path) {
     QStringList folders;
@@ -45,7 +54,7 @@ QString KeepRecording(const QString& source, const QString& mp3Path, const QStri
             reasons += QString("\n%1 cannot be created.").arg(path);
             continue;
         }
-        const QString target = freeName(folder, baseName(mp3Path) + suffix);
+        const QString target = FreeFileName(folder.filePath(baseName(mp3Path) + suffix + ".wav"));
         QFile file(source);
         if (file.rename(target)) return target;
         reasons += QString("\n%1: %2").arg(target, file.errorString());

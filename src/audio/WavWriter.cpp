@@ -10,30 +10,58 @@
 namespace {
 
 constexpr qint64 kHeaderBytes = 44;
-constexpr qint64 kMaxDataBytes = 0xFFFFFFFFLL - 36;
 
 }  // namespace
 
-WavWriter::WavWriter(int channels, int sampleRate)
-    : m_channels(channels), m_sampleRate(sampleRate) {}
+WavWriter::WavWriter(int channels, int sampleRate, qint64 maxDataBytes)
+    : m_channels(channels),
+      m_sampleRate(sampleRate),
+      m_maxDataBytes(maxDataBytes - maxDataBytes % (channels * 2)) {}
 
 void WavWriter::open(const QString& path) {
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw AppError(QString("%1 cannot be written: %2").arg(path, m_file.errorString()));
     m_dataBytes = 0;
-    writeHeader();
+    m_stop = Stop::None;
+    m_failure.clear();
+    // Unbuffered, so a failing write is seen at once and the count of bytes on disk is exact.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) ||
+        !writeHeader()) {
+        const QString reason = m_file.errorString();
+        m_file.close();
+        throw AppError(QString("%1 cannot be written: %2").arg(path, reason));
+    }
 }
 
 void WavWriter::append(const char* bytes, qint64 count) {
-    if (!isOpen() || count <= 0) return;
-    m_file.write(bytes, count);
-    m_dataBytes += count;
+    if (!isOpen() || m_stop != Stop::None || count <= 0) return;
+    const qint64 room = m_maxDataBytes - m_dataBytes;
+    if (!writeAll(bytes, std::min(count, room))) return fail();
+    if (m_dataBytes == m_maxDataBytes) m_stop = Stop::Full;
+}
+
+bool WavWriter::writeAll(const char* bytes, qint64 count) {
+    for (qint64 done = 0; done < count;) {
+        // A short write is followed by one that fails and says why.
+        const qint64 n = m_file.write(bytes + done, count - done);
+        if (n <= 0) return false;
+        done += n;
+        m_dataBytes += n;
+    }
+    return true;
+}
+
+// The file ends at its last whole frame, with a header that counts it.
+void WavWriter::fail() {
+    m_stop = Stop::Failed;
+    m_failure = m_file.errorString();
+    const qint64 whole = m_dataBytes - m_dataBytes % (m_channels * 2);
+    if (whole != m_dataBytes && m_file.resize(kHeaderBytes + whole)) m_dataBytes = whole;
+    writeHeader();
 }
 
 void WavWriter::appendSilence(qint64 count) {
     static const std::array<char, 4096> zeros{};
-    while (count > 0) {
+    while (count > 0 && m_stop == Stop::None) {
         const qint64 n = std::min<qint64>(count, zeros.size());
         append(zeros.data(), n);
         count -= n;
@@ -41,9 +69,7 @@ void WavWriter::appendSilence(qint64 count) {
 }
 
 void WavWriter::sync() {
-    if (!isOpen()) return;
-    writeHeader();
-    m_file.flush();
+    if (isOpen()) writeHeader();
 }
 
 void WavWriter::finish() {
@@ -51,8 +77,8 @@ void WavWriter::finish() {
     m_file.close();
 }
 
-void WavWriter::writeHeader() {
-    const auto data = static_cast<quint32>(std::min(m_dataBytes, kMaxDataBytes));
+bool WavWriter::writeHeader() {
+    const auto data = quint32(m_dataBytes);
     const int align = m_channels * 2;
     char h[kHeaderBytes];
     std::memcpy(h, "RIFF", 4);
@@ -67,8 +93,8 @@ void WavWriter::writeHeader() {
     qToLittleEndian<quint16>(16, h + 34);
     std::memcpy(h + 36, "data", 4);
     qToLittleEndian<quint32>(data, h + 40);
-    const qint64 end = m_file.pos();
-    m_file.seek(0);
-    m_file.write(h, kHeaderBytes);
-    m_file.seek(std::max(end, kHeaderBytes));
+    const qint64 end = kHeaderBytes + m_dataBytes;
+    const bool written = m_file.seek(0) && m_file.write(h, kHeaderBytes) == kHeaderBytes;
+    m_file.seek(end);
+    return written;
 }

@@ -1,6 +1,8 @@
 // Writes a growing 16-bit PCM WAV file that stays valid while it grows: the header's sizes are
 // rewritten on every sync(), so a program killed at any moment leaves a file that holds
-// everything up to the last sync.
+// everything up to the last sync. A write that fails (a full disk) or data past what a WAV
+// file can count ends the file there: it takes nothing more, and its header counts exactly the
+// whole frames in it.
 #pragma once
 
 #include <QFile>
@@ -8,24 +10,39 @@
 
 class WavWriter {
 public:
-    WavWriter(int channels, int sampleRate);
+    // The most data bytes a WAV file's 32-bit sizes can count.
+    static constexpr qint64 kMaxDataBytes = 0xFFFFFFFFLL - 36;
+
+    enum class Stop { None, Full, Failed };
+
+    // maxDataBytes: where the file ends (tests give small ones); whole frames are kept.
+    WavWriter(int channels, int sampleRate, qint64 maxDataBytes = kMaxDataBytes);
 
     // Throws AppError when the file cannot be created.
     void open(const QString& path);
     void append(const char* bytes, qint64 count);
     void appendSilence(qint64 count);
-    // Rewrites the header's sizes and hands the data to the system.
+    // Rewrites the header's sizes.
     void sync();
     void finish();
 
     bool isOpen() const { return m_file.isOpen(); }
     qint64 dataBytes() const { return m_dataBytes; }
+    QString path() const { return m_file.fileName(); }
+    // Why the file takes nothing more; failure() is the system's reason for Stop::Failed.
+    Stop stop() const { return m_stop; }
+    QString failure() const { return m_failure; }
 
 private:
-    void writeHeader();
+    bool writeAll(const char* bytes, qint64 count);
+    void fail();
+    bool writeHeader();
 
     int m_channels;
     int m_sampleRate;
+    qint64 m_maxDataBytes;
     QFile m_file;
     qint64 m_dataBytes = 0;
+    Stop m_stop = Stop::None;
+    QString m_failure;
 };

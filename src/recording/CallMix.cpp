@@ -15,9 +15,18 @@ namespace {
 constexpr qint64 kStalledFrames = CallMix::kRate * 3 / 10;
 constexpr qint64 kSlackFrames = CallMix::kRate / 10;
 
+QString callTime(qint64 frames) {
+    const qint64 s = frames / CallMix::kRate;
+    if (s >= 3600) return QString("%1 h %2 min %3 s").arg(s / 3600).arg(s / 60 % 60).arg(s % 60);
+    return QString("%1 min %2 s").arg(s / 60).arg(s % 60);
+}
+
 }  // namespace
 
-CallMix::CallMix(Clock clock) : m_clock(std::move(clock)), m_leadAt(m_clock()) {}
+CallMix::CallMix(Clock clock, qint64 maxSideBytes)
+    : m_clock(std::move(clock)),
+      m_sides{{SideState(maxSideBytes), SideState(maxSideBytes)}},
+      m_leadAt(m_clock()) {}
 
 CallMix::Clock CallMix::steadyClock() {
     return [] {
@@ -193,4 +202,29 @@ void CallMix::finish() {
     }
     m_inputs.clear();
     m_ended.clear();
+}
+
+QStringList CallMix::problems() const {
+    QStringList problems;
+    qint64 cutAt = -1;
+    for (Side side : {Side::Microphone, Side::Speaker}) {
+        const WavWriter& file = m_sides[index(side)].writer;
+        const qint64 frames = file.dataBytes() / 2;
+        if (file.stop() == WavWriter::Stop::Full) cutAt = std::max(cutAt, frames);
+        if (file.stop() != WavWriter::Stop::Failed) continue;
+        const QString name = side == Side::Microphone
+                                 ? "Your side of the call (the microphone)"
+                                 : "The other side of the call (what the call application played)";
+        // One arg() call: a '%' in the path must not be taken for a place-marker.
+        problems << QString(
+                        "%1 stopped being recorded %2 into the call: %3 could not be "
+                        "written (%4).")
+                        .arg(name, callTime(frames), file.path(), file.failure());
+    }
+    if (cutAt >= 0)
+        problems << QString(
+                        "The call was longer than a WAV file can hold, so the recording was "
+                        "cut at %1.")
+                        .arg(callTime(cutAt));
+    return problems;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <array>
 #include <functional>
@@ -20,7 +21,8 @@ public:
     // Frames of kRate since any fixed moment; never goes back.
     using Clock = std::function<qint64()>;
 
-    explicit CallMix(Clock clock = steadyClock());
+    // maxSideBytes: the most a side's file takes (tests give small ones).
+    explicit CallMix(Clock clock = steadyClock(), qint64 maxSideBytes = WavWriter::kMaxDataBytes);
 
     // Creates the side's file; it starts with silence up to the call's present moment.
     // Throws AppError when the file cannot be created.
@@ -43,6 +45,9 @@ public:
     void finish();
 
     qint64 framesWritten(Side side) const { return m_sides[index(side)].written; }
+    // What the user must hear about the files: a side that stopped being written, a call cut
+    // at the longest a file holds. Empty when both files hold the whole call.
+    QStringList problems() const;
 
     static Clock steadyClock();
 
@@ -61,7 +66,8 @@ private:
         qint64 lastAt;
     };
     struct SideState {
-        WavWriter writer{1, kRate};
+        explicit SideState(qint64 maxBytes) : writer(1, kRate, maxBytes) {}
+        WavWriter writer;
         qint64 written = 0;  // timeline position of the next frame of the file
     };
 

@@ -72,9 +72,11 @@ void CallRecorder::finish() {
     m_mix.finish();
 }
 
-QStringList CallRecorder::notes() const {
-    if (!m_wholeOutput) return {};
-    return {
-        "The audio server could not record the call application's own sound by itself, so the "
-        "recording holds everything that was played on the same output during the call."};
+CallReport CallRecorder::report() const {
+    CallReport report{m_mix.problems(), {}};
+    if (m_wholeOutput)
+        report.notes << "The audio server could not record the call application's own sound by "
+                        "itself, so the recording holds everything that was played on the same "
+                        "output during the call.";
+    return report;
 }

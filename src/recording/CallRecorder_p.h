@@ -13,6 +13,7 @@
 
 #include "CallMix.h"
 #include "PulseServerModel_p.h"
+#include "SkypeClient.h"
 #include "StreamRecorder_p.h"
 
 class CallRecorder {
@@ -28,7 +29,7 @@ public:
     void tick() { m_mix.tick(); }
     void finish();
     // What the user should hear about this recording when it is saved.
-    QStringList notes() const;
+    CallReport report() const;
 
 private:
     // Ends `previous`, if any, and starts its successor.

@@ -83,6 +83,6 @@ void PulseCallClient::finishFiles() {
     m_connection->finishAll();
 }
 
-QStringList PulseCallClient::takeCallNotes(const QString& callId) {
-    return m_connection->takeNotes(callId);
+CallReport PulseCallClient::takeCallReport(const QString& callId) {
+    return m_connection->takeReport(callId);
 }

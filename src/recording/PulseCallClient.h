@@ -22,7 +22,7 @@ public:
     IClient& Client() override { return *this; }
     std::unique_ptr<ICallCollection> ActiveCalls() override;
     void finishFiles() override;
-    QStringList takeCallNotes(const QString& callId) override;
+    CallReport takeCallReport(const QString& callId) override;
 
 private:
     bool IsRunning() const override;

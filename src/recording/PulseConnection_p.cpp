@@ -128,13 +128,13 @@ void PulseConnection::finishAll() {
     for (auto& [id, call] : m_calls) finishCall(id, call);
 }
 
-QStringList PulseConnection::takeNotes(const QString& callId) {
+CallReport PulseConnection::takeReport(const QString& callId) {
     Lock lock(m_loop);
-    const auto it = m_notes.find(callId);
-    if (it == m_notes.end()) return {};
-    QStringList notes = std::move(it->second);
-    m_notes.erase(it);
-    return notes;
+    const auto it = m_reports.find(callId);
+    if (it == m_reports.end()) return {};
+    CallReport report = std::move(it->second);
+    m_reports.erase(it);
+    return report;
 }
 
 // -- inside the main loop ------------------------------------------------------------------
@@ -313,7 +313,7 @@ void PulseConnection::endCall(QString callId) {
 void PulseConnection::finishCall(const QString& callId, Call& call) {
     if (!call.recorder) return;
     call.recorder->finish();
-    m_notes[callId] = call.recorder->notes();
+    m_reports[callId] = call.recorder->report();
     call.recorder.reset();
 }
 

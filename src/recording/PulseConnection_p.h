@@ -15,6 +15,7 @@
 
 #include "CallRecorder_p.h"
 #include "PulseServerModel_p.h"
+#include "SkypeClient.h"
 
 class PulseConnection {
 public:
@@ -32,8 +33,8 @@ public:
     void recordMicrophone(const QString& callId, const QString& path);
     void recordOutput(const QString& callId, const QString& path);
     void finishAll();
-    // What the user should hear about the saved recording of an ended call; asked once.
-    QStringList takeNotes(const QString& callId);
+    // What the user should hear about the recording of an ended call; asked once.
+    CallReport takeReport(const QString& callId);
 
 private:
     struct Call {
@@ -82,5 +83,5 @@ private:
     bool m_failed = false;
     PulseServerModel m_model;
     std::map<QString, Call> m_calls;
-    std::map<QString, QStringList> m_notes;
+    std::map<QString, CallReport> m_reports;
 };

@@ -1,7 +1,9 @@
 #include "RecordingControl.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 
 #include "AppError.h"
 #include "ErrorReport.h"
@@ -10,6 +12,28 @@
 #include "RecordingView.h"
 #include "SafePlace.h"
 #include "WaveMP3.h"
+
+namespace {
+
+// The boxes at the end of a call may come long after the user went back to the call
+// application: each one asks for the desktop's attention first.
+class AttentionPrompts : public Prompts {
+public:
+    AttentionPrompts(Prompts& prompts, RecordingView& view) : m_prompts(prompts), m_view(view) {}
+    MessageAnswer showMessage(const MessageRequest& request) override {
+        m_view.askAttention();
+        return m_prompts.showMessage(request);
+    }
+    QString askSaveFileName(const SaveFileRequest& request) override {
+        return m_prompts.askSaveFileName(request);
+    }
+
+private:
+    Prompts& m_prompts;
+    RecordingView& m_view;
+};
+
+}  // namespace
 
 RecordingControl::RecordingControl(SkypeFactory factory, Prompts& prompts, RecordingView& view,
                                    std::function<QByteArray()> encoderBytes)
@@ -48,6 +72,8 @@ void RecordingControl::PushButton6_Click() {
         });
         return;
     }
+    bool locked = false;
+    if (trap.run(111, [&] { locked = takeLock(true); }) || !locked) return;
     trap.run(112, [&] { m_view.setStartEnabled(false); });
     m_recording = Recording{};
     trap.run(114, [&] { Main::DeleteFileQuietly(Main::TempFile("result.wav")); });
@@ -95,33 +121,82 @@ void RecordingControl::offerRecovery() {
         return;  // "Start Recording" will say what is wrong with the temporary folder
     }
     if (!Main::FileExists(mic) || !Main::FileExists(speaker)) return;
+    // The files of a call another copy is recording now.
+    if (!takeLock(false)) return;
     const MessageAnswer answer = m_prompts.showMessage(
         {QString("A recording that was not finished (the program was ended during a call) is "
                  "still in %1.\n\nSave it now as %2?")
              .arg(QFileInfo(mic).absolutePath(), m_view.outputPath()),
          Main::ApplicationTitle(), MessageIcon::Question, MessageButtons::YesNo});
-    if (answer == MessageAnswer::Yes) finishRecording(std::nullopt);
+    if (answer == MessageAnswer::Yes)
+        finishRecording(std::nullopt);
+    else
+        m_lock.reset();
+}
+
+bool RecordingControl::takeLock(bool tell) {
+    auto lock = std::make_unique<QLockFile>(Main::TempFile("recording.lock"));
+    // A call may be recorded for hours: only a holder that is no longer running lets go.
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0)) {
+        m_lock = std::move(lock);
+        return true;
+    }
+    if (!tell) return false;
+    const QString folder = QFileInfo(lock->fileName()).absolutePath();
+    const QString text =
+        lock->error() == QLockFile::LockFailedError
+            ? QString(
+                  "Another copy of %1 is recording a call, using the temporary folder %2. "
+                  "Only one recording at a time can use it: start this one when the other "
+                  "copy has saved its call.")
+                  .arg(Main::kProductName, folder)
+            : QString(
+                  "The recording cannot be started: the file %1 cannot be created in the "
+                  "temporary folder %2 (it may not exist, or not be writable).")
+                  .arg(QFileInfo(lock->fileName()).fileName(), folder);
+    m_prompts.showMessage(
+        {text, Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
+    return false;
 }
 
 // Nothing else may start or finish while the files are in use.
 void RecordingControl::finishRecording(const std::optional<QString>& callId) {
     m_finishing = true;
     m_view.setStartEnabled(false);
-    const bool saved = finish();
+    AttentionPrompts prompts(m_prompts, m_view);
+    const CallReport report = callId && m_skype ? m_skype->takeCallReport(*callId) : CallReport{};
+    if (!report.problems.isEmpty())
+        prompts.showMessage(
+            {report.problems.join("\n\n") + "\n\nThe MP3 file is made from what was recorded.",
+             Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
+    const Output output = chooseOutput();
+    const bool saved = finish(output.mp3, prompts);
     m_view.resetMousePointer();
     m_view.resetProgress();
+    m_lock.reset();
     m_finishing = false;
     m_view.setStartEnabled(true);
-    const QStringList notes = callId && m_skype ? m_skype->takeCallNotes(*callId) : QStringList();
+    const QString done = output.why.isEmpty() ? QString("Done.") : "Done.\n" + output.why;
     if (saved)
-        m_prompts.showMessage({(QStringList{"Done."} + notes).join("\n\n"),
-                               Main::ApplicationTitle(), MessageIcon::None, MessageButtons::Ok});
+        prompts.showMessage({(QStringList{done} + report.notes).join("\n\n"),
+                             Main::ApplicationTitle(), MessageIcon::None, MessageButtons::Ok});
+}
+
+RecordingControl::Output RecordingControl::chooseOutput() const {
+    const QString wanted = m_view.outputPath();
+    if (wanted.isEmpty()) return {wanted, {}};
+    // A fresh home has no Desktop folder; when it cannot be made, the encoder step says so.
+    QDir().mkpath(QFileInfo(wanted).absolutePath());
+    if (!QFileInfo(wanted).isFile()) return {wanted, {}};
+    const QString free = FreeFileName(wanted);
+    return {free, QString("The recording was saved as %1, because %2 holds an earlier recording.")
+                      .arg(free, wanted)};
 }
 
 // Mixes and encodes; each step tells the user itself what failed and where the call was kept.
-bool RecordingControl::finish() {
-    const QString mp3 = m_view.outputPath();
-    const AudioSeams seams{&m_prompts, [this](int v) { m_view.setProgress(v); }, m_encoderBytes};
+bool RecordingControl::finish(const QString& mp3, Prompts& prompts) {
+    const AudioSeams seams{&prompts, [this](int v) { m_view.setProgress(v); }, m_encoderBytes};
     try {
         const QString mic = Main::TempFile("mic.wav"), speaker = Main::TempFile("speaker.wav");
         const bool haveMic = Main::FileExists(mic), haveSpeaker = Main::FileExists(speaker);
@@ -138,8 +213,8 @@ bool RecordingControl::finish() {
         const QString result = Main::TempFile("result.wav");
         return MergeWave(mic, speaker, mp3, seams) && ConvertToMP3(result, mp3, seams);
     } catch (const AppError& e) {
-        m_prompts.showMessage({"The call could not be saved: " + e.description(),
-                               Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
+        prompts.showMessage({"The call could not be saved: " + e.description(),
+                             Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
         return false;
     }
 }

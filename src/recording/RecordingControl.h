@@ -12,6 +12,7 @@
 #include "SkypeClient.h"
 
 class Prompts;
+class QLockFile;
 class RecordingView;
 
 class RecordingControl : public QObject {
@@ -38,10 +39,20 @@ private:
         std::optional<QString> callId;  // unknown when the call could not be taken
     };
 
+    // Where the finished call goes, and why there when it is not the window's path.
+    struct Output {
+        QString mp3;
+        QString why;
+    };
+
     ISkype& skype() const;
+    // One recording at a time per temporary folder: another copy of the program may be using
+    // its files. Says why not when `tell`.
+    bool takeLock(bool tell);
     // callId: the recorded call, when the client told which it was.
     void finishRecording(const std::optional<QString>& callId);
-    bool finish();
+    Output chooseOutput() const;
+    bool finish(const QString& mp3, Prompts& prompts);
 
     SkypeFactory m_factory;
     Prompts& m_prompts;
@@ -49,5 +60,6 @@ private:
     std::function<QByteArray()> m_encoderBytes;
     std::unique_ptr<ISkype> m_skype;
     std::optional<Recording> m_recording;
+    std::unique_ptr<QLockFile> m_lock;
     bool m_finishing = false;
 };

@@ -14,4 +14,6 @@ public:
     // The MP3 path as the window holds it now.
     virtual QString outputPath() const = 0;
     virtual void runAccessHelp() = 0;
+    // Marks the window for the user (task bar) and brings it to the front.
+    virtual void askAttention() = 0;
 };

@@ -35,6 +35,14 @@ enum CallIoDeviceType : int {
     callIoDeviceTypeFile = 2
 };
 
+// What a client tells of a recording when its call has ended.
+struct CallReport {
+    // What was lost (a side that could not be written); said before the call is saved.
+    QStringList problems;
+    // How it was recorded (for instance that other sounds are in it); said with "Done.".
+    QStringList notes;
+};
+
 class ICall {
 public:
     virtual ~ICall() = default;
@@ -71,9 +79,8 @@ public:
     // Lets the client finish the files it is writing (headers final, data flushed) before the
     // program ends in the middle of a call.
     virtual void finishFiles() {}
-    // What the user should be told about how an ended call was recorded (for instance that
-    // other sounds are in it); each note is given once.
-    virtual QStringList takeCallNotes(const QString& callId) {
+    // What the user should be told about how an ended call was recorded; given once.
+    virtual CallReport takeCallReport(const QString& callId) {
         Q_UNUSED(callId);
         return {};
     }

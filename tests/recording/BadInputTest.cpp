@@ -25,7 +25,7 @@ enum Case {
     SideWithoutSamples,
     SideMissing,
     Mp3PathEmpty,
-    Mp3FolderMissing,
+    Mp3FolderCannotBeMade,
     Mp3FolderReadOnly,
     Mp3PathIsFolder,
     DiskFull,
@@ -88,11 +88,12 @@ private slots:
         QTest::newRow("one side without samples") << int(SideWithoutSamples) << "Done.";
         QTest::newRow("one side missing") << int(SideMissing) << "did not write";
         QTest::newRow("MP3 path empty") << int(Mp3PathEmpty) << "the path is empty";
-        QTest::newRow("MP3 folder missing") << int(Mp3FolderMissing) << "does not exist";
+        QTest::newRow("MP3 folder cannot be made")
+            << int(Mp3FolderCannotBeMade) << "does not exist";
         QTest::newRow("MP3 folder read-only") << int(Mp3FolderReadOnly) << "could not be made";
         QTest::newRow("MP3 path is a folder") << int(Mp3PathIsFolder) << "is a folder";
         QTest::newRow("disk full while encoding") << int(DiskFull) << "could not be made";
-        QTest::newRow("temporary folder unwritable") << int(TempUnwritable) << "did not write";
+        QTest::newRow("temporary folder unwritable") << int(TempUnwritable) << "cannot be started";
         QTest::newRow("encoder cannot start") << int(EncoderWillNotStart) << "could not be started";
         QTest::newRow("call of one second") << int(OneSecondCall) << "Done.";
     }
@@ -122,8 +123,9 @@ private slots:
             case Mp3PathEmpty:
                 mp3.clear();
                 break;
-            case Mp3FolderMissing:
-                mp3 = path("no/such/folder/call.mp3");
+            case Mp3FolderCannotBeMade:
+                writeBytes(path("plain-file"), "x");
+                mp3 = path("plain-file/folder/call.mp3");
                 break;
             case Mp3FolderReadOnly:
                 if (::geteuid() == 0) {

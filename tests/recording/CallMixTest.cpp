@@ -1,16 +1,32 @@
 // The two sides of a call on one timeline: streams summed into a side, streams that join late,
 // stall, move or leave, and both files always describing the same moments.
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 #include <memory>
 
 #include "CallMix.h"
+#include "SmallDisk.h"
 #include "WavBytes.h"
 
 namespace {
 
 using Side = CallMix::Side;
 constexpr qint64 kSecond = CallMix::kRate;
+
+// A WAV file's data, when its header counts exactly the bytes in the file.
+std::vector<qint16> countedSamples(const QString& path) {
+    const QByteArray bytes = readBytes(path);
+    if (bytes.size() < 44) return {};
+    const qint64 counted = qFromLittleEndian<quint32>(bytes.constData() + 40);
+    const qint64 riff = qFromLittleEndian<quint32>(bytes.constData() + 4);
+    if (counted != bytes.size() - 44 || riff != counted + 36) return {};
+    return samplesOf(bytes, 44, counted);
+}
+
+bool all(const std::vector<qint16>& samples, qint16 value) {
+    return std::all_of(samples.begin(), samples.end(), [value](qint16 s) { return s == value; });
+}
 
 std::vector<qint16> constant(qint16 value, qint64 frames) {
     return std::vector<qint16>(size_t(frames), value);
@@ -45,6 +61,17 @@ class CallMixTest : public QObject {
     }
 
 private slots:
+    // Both sides deliver `seconds` of their values, a tenth of a second at a time.
+    void talk(int mic, int speaker, int seconds) {
+        for (int i = 1; i <= seconds * 10; ++i) {
+            m_now = i * kSecond / 10;
+            push(mic, 100, kSecond / 10);
+            push(speaker, 200, kSecond / 10);
+            m_mix->tick();
+        }
+        m_mix->finish();
+    }
+
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         m_now = 0;
@@ -210,6 +237,49 @@ private slots:
         const QByteArray bytes = readBytes(path(Side::Microphone));
         QVERIFY(bytes.size() >= 44 + 2 * kSecond * 9 / 10);
         QCOMPARE(bytes.mid(40, 4), le32(quint32(bytes.size() - 44)));
+    }
+
+    void aSideOnAFullDiskStopsThereAndTheOtherGoesOn() {
+        SmallDisk disk(m_dir->filePath("small"), 256 * 1024);
+        if (!disk.isMounted()) QSKIP(qPrintable(disk.why()));
+        const QString mic = m_dir->filePath("small/mic.wav");
+        m_mix->openSide(Side::Microphone, mic);
+        open(Side::Speaker);
+        talk(m_mix->addInput(Side::Microphone), m_mix->addInput(Side::Speaker), 5);
+        const auto kept = countedSamples(mic);
+        QVERIFY2(kept.size() > 2 * kSecond && kept.size() < 3 * kSecond,
+                 qPrintable(QString::number(kept.size())));
+        QVERIFY(all(kept, 100));
+        const auto speaker = countedSamples(path(Side::Speaker));
+        QCOMPARE(qint64(speaker.size()), 5 * kSecond);
+        QVERIFY(all(speaker, 200));
+        QCOMPARE(m_mix->problems(),
+                 QStringList({QString("Your side of the call (the microphone) stopped being "
+                                      "recorded 0 min 2 s into the call: %1 could not be written "
+                                      "(No space left on device).")
+                                  .arg(mic)}));
+    }
+
+    void aCallLongerThanAFileHoldsIsCutOnBothSidesAtOneMoment() {
+        m_mix = std::make_unique<CallMix>([this] { return m_now; }, 62 * kSecond * 2 + 1);
+        open(Side::Microphone);
+        open(Side::Speaker);
+        talk(m_mix->addInput(Side::Microphone), m_mix->addInput(Side::Speaker), 63);
+        const auto mic = countedSamples(path(Side::Microphone));
+        const auto speaker = countedSamples(path(Side::Speaker));
+        QCOMPARE(qint64(mic.size()), 62 * kSecond);
+        QCOMPARE(qint64(speaker.size()), 62 * kSecond);
+        QVERIFY(all(mic, 100) && all(speaker, 200));
+        QCOMPARE(m_mix->problems(), QStringList({"The call was longer than a WAV file can hold, so "
+                                                 "the recording was cut at 1 min 2 s."}));
+    }
+
+    void aWholeCallHasNoProblems() {
+        open(Side::Microphone);
+        open(Side::Speaker);
+        talk(m_mix->addInput(Side::Microphone), m_mix->addInput(Side::Speaker), 1);
+        QVERIFY(m_mix->problems().isEmpty());
+        QCOMPARE(qint64(countedSamples(path(Side::Microphone)).size()), kSecond);
     }
 };
 

@@ -22,7 +22,9 @@
 #include "PulseCallClient.h"
 #include "PulseTestServer.h"
 #include "SettingsStore.h"
+#include "SmallDisk.h"
 #include "WavBytes.h"
+#include "WaveMP3.h"
 #include "modWave.h"
 
 namespace {
@@ -361,10 +363,60 @@ private slots:
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         const auto speaker = secondsOf(m_dir->filePath("speaker.wav"), 0.5, 1.5);
         QVERIFY(ToneShare(speaker, 600, 48000) > 0.3 && ToneShare(speaker, 1500, 48000) > 0.3);
-        const QStringList notes = m_client->takeCallNotes("FakeSoftphone");
-        QCOMPARE(notes.size(), 1);
-        QVERIFY(notes[0].contains("everything that was played on the same output"));
-        QVERIFY(m_client->takeCallNotes("FakeSoftphone").isEmpty());
+        const CallReport report = m_client->takeCallReport("FakeSoftphone");
+        QCOMPARE(report.notes.size(), 1);
+        QVERIFY(report.notes[0].contains("everything that was played on the same output"));
+        QVERIFY(report.problems.isEmpty());
+        QVERIFY(m_client->takeCallReport("FakeSoftphone").notes.isEmpty());
+    }
+
+    // The disk under one side fills during the call: that side keeps what fit and is said, the
+    // other goes on, and the MP3 is made from both.
+    void aSideOnAFullDiskIsSaidAndTheRestIsSaved() {
+        SmallDisk disk(m_dir->filePath("small"), 256 * 1024);  // 2.7 s of a side
+        if (!disk.isMounted()) QSKIP(qPrintable(disk.why()));
+        m_server->playTone("speaker", 600, "FakeSoftphone");
+        m_server->playTone("micsink", 1000);
+        QProcess* phone = m_server->startSoftphone();
+        m_client = connectedClient();
+        QVERIFY(m_client);
+        m_events.listen(*m_client);
+        QTRY_COMPARE(m_client->ActiveCalls()->Count(), 1);
+        const QString mic = m_dir->filePath("small/mic.wav");
+        const QString speaker = m_dir->filePath("speaker.wav");
+        const CallPtr call = m_client->ActiveCalls()->Item(1);
+        call->setCaptureMicDevice(callIoDeviceTypeFile, mic);
+        call->setOutputDevice(callIoDeviceTypeFile, speaker);
+        QTest::qWait(4500);
+        m_server->stopProgram(phone);
+        QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
+
+        const QStringList problems = m_client->takeCallReport("FakeSoftphone").problems;
+        QCOMPARE(problems.size(), 1);
+        QCOMPARE(problems[0], QString("Your side of the call (the microphone) stopped being "
+                                      "recorded 0 min 2 s into the call: %1 could not be written "
+                                      "(No space left on device).")
+                                  .arg(mic));
+        QCOMPARE(qint64(infoOf(mic).DataSize) + 44, QFileInfo(mic).size());
+        QVERIFY(double(infoOf(speaker).DataSize) / kBytesPerSecond > 4.3);
+
+        QDir(m_dir->path()).mkpath("temp");
+        qputenv("TEMP", m_dir->filePath("temp").toLocal8Bit());
+        const QString mp3 = m_dir->filePath("call.mp3");
+        const AudioSeams seams{&m_prompts, {}, {}};
+        QVERIFY(MergeWave(mic, speaker, mp3, seams));
+        QVERIFY(ConvertToMP3(m_dir->filePath("temp/result.wav"), mp3, seams));
+        int rate = 0;
+        const auto saved = DecodeMp3(mp3, m_dir->filePath("decoded.wav"), &rate);
+        const auto part = [&](double from, double to) {
+            return std::vector<qint16>(saved.begin() + qsizetype(from * rate),
+                                       saved.begin() + qsizetype(to * rate));
+        };
+        QVERIFY(saved.size() > size_t(4.3 * rate));
+        QVERIFY(ToneShare(part(0.5, 2.5), 1000, rate) > 0.3);
+        QVERIFY(ToneShare(part(0.5, 2.5), 600, rate) > 0.3);
+        QVERIFY(ToneShare(part(3.0, 4.2), 1000, rate) < 0.01);
+        QVERIFY(ToneShare(part(3.0, 4.2), 600, rate) > 0.9);
     }
 
     void reopenedMicrophoneKeepsTheCall() {

@@ -42,6 +42,25 @@ class RecordingTest : public QObject {
         return true;
     }
 
+    // The window as the program shows it at start.
+    void startWindow() {
+        m_form = std::make_unique<Form1>(Form1::Seams{.prompts = &m_prompts,
+                                                      .settings = m_settings.get(),
+                                                      .launcher = &m_launcher,
+                                                      .callClient = m_world.factory(),
+                                                      .programFolder = m_dir->filePath("program"),
+                                                      .endProgram = [] {}});
+        m_form->start();
+        m_form->Text3->setText(calls("call.mp3"));
+    }
+    // Another copy of the program, recording a call into the same temporary folder.
+    void startCopy(QProcess& copy) {
+        copy.start(RECORDING_COPY, {m_dir->filePath("copy-config"), calls("copy.mp3")});
+        QVERIFY(copy.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(copy.canReadLine(), 15000);
+        QCOMPARE(copy.readLine(), QByteArray("recording\n"));
+    }
+
 private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -55,14 +74,7 @@ private slots:
         m_world = FakeCallWorld();
         m_call = std::make_shared<FakeCall>("call-1");
         m_world.calls = {m_call};
-        m_form = std::make_unique<Form1>(Form1::Seams{.prompts = &m_prompts,
-                                                      .settings = m_settings.get(),
-                                                      .launcher = &m_launcher,
-                                                      .callClient = m_world.factory(),
-                                                      .programFolder = m_dir->filePath("program"),
-                                                      .endProgram = [] {}});
-        m_form->start();
-        m_form->Text3->setText(calls("call.mp3"));
+        startWindow();
     }
     void cleanup() { m_form.reset(); }
 
@@ -100,10 +112,130 @@ private slots:
 
     void whatTheClientSaysOfTheRecordingFollowsDone() {
         m_form->PushButton6->click();
-        m_world.notes["call-1"] = QStringList{"Other sounds are in it."};
+        m_world.reports["call-1"] = CallReport{{}, {"Other sounds are in it."}};
         m_world.raise(m_call, clsFinished);
         QCOMPARE(texts(), QStringList({"Done.\n\nOther sounds are in it."}));
-        QVERIFY(m_world.notes.isEmpty());
+        QVERIFY(m_world.reports.isEmpty());
+    }
+
+    void whatTheClientLostIsSaidFirstThenTheCallIsSaved() {
+        m_form->PushButton6->click();
+        const QString lost =
+            "Your side of the call stopped being recorded 0 min 1 s into the call.";
+        m_world.reports["call-1"] = CallReport{{lost}, {}};
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(texts(),
+                 QStringList({lost + "\n\nThe MP3 file is made from what was recorded.", "Done."}));
+        QCOMPARE(m_prompts.messages[0].icon, MessageIcon::Warning);
+        QVERIFY(QFileInfo(calls("call.mp3")).size() > 0);
+        QVERIFY(tempIsClean());
+    }
+
+    // The window is marked for the user whenever a box ends a call, even if another window was
+    // in front all along.
+    void theEndOfACallAsksForAttention() {
+        QWidget callApplication;
+        callApplication.show();
+        callApplication.activateWindow();
+        QTRY_VERIFY(callApplication.isActiveWindow());
+        QList<bool> inFront;
+        m_prompts.onMessage = [&](const MessageRequest&) {
+            QCoreApplication::processEvents();
+            inFront << m_form->isActiveWindow();
+            callApplication.activateWindow();
+            QCoreApplication::processEvents();
+        };
+        m_form->PushButton6->click();
+        m_world.raise(m_call, clsFinished);
+        m_form->PushButton6->click();
+        m_form->Text3->clear();
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(m_prompts.messages.size(), 2);
+        QCOMPARE(inFront, QList<bool>({true, true}));
+    }
+
+    void aSecondRecordingNeverReplacesTheFirst() {
+        m_form->PushButton6->click();
+        m_world.raise(m_call, clsFinished);
+        const QByteArray first = readBytes(calls("call.mp3"));
+        QVERIFY(!first.isEmpty());
+        for (const QString n : {"2", "3"}) {
+            m_call = std::make_shared<FakeCall>("call-" + n, 700, 300);
+            m_world.calls = {m_call};
+            m_form->PushButton6->click();
+            m_world.raise(m_call, clsFinished);
+            const QString written = calls("call (" + n + ").mp3");
+            QCOMPARE(texts().last(), QString("Done.\nThe recording was saved as %1, because %2 "
+                                             "holds an earlier recording.")
+                                         .arg(written, calls("call.mp3")));
+            QVERIFY(QFileInfo(written).size() > 0);
+        }
+        QCOMPARE(readBytes(calls("call.mp3")), first);
+        QCOMPARE(m_form->Text3->text(), calls("call.mp3"));
+        QCOMPARE(m_settings->read(kAppKey, kSection, kOutputPathKey, {}), calls("call.mp3"));
+        int rate = 0;
+        const auto third = DecodeMp3(calls("call (3).mp3"), calls("decoded.wav"), &rate);
+        QVERIFY(ToneShare(third, 700, rate) > 0.3 && ToneShare(third, 1000, rate) < 0.01);
+    }
+
+    void aMissingMp3FolderIsMadeWithItsParents() {
+        m_form->Text3->setText(m_dir->filePath("home/Desktop/Calls/call.mp3"));
+        m_form->PushButton6->click();
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(texts(), QStringList({"Done."}));
+        QVERIFY(QFileInfo(m_dir->filePath("home/Desktop/Calls/call.mp3")).size() > 0);
+    }
+
+    void anotherCopysRecordingIsLeftAlone() {
+        QProcess copy;
+        startCopy(copy);
+        const QByteArray mic = readBytes(temp("mic.wav")), speaker = readBytes(temp("speaker.wav"));
+        QVERIFY(!mic.isEmpty() && !speaker.isEmpty());
+        // A lock held for hours still holds while its copy runs.
+        QFile lock(temp("recording.lock"));
+        QVERIFY(lock.open(QIODevice::Append));
+        QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3 * 3600),
+                                 QFileDevice::FileModificationTime));
+        lock.close();
+
+        startWindow();  // this copy started now: its files are not left over from a killed one
+        QTest::qWait(100);
+        QVERIFY(texts().isEmpty());
+        m_form->PushButton6->click();
+        QCOMPARE(
+            texts(),
+            QStringList({"Another copy of Vocorda Call Recorder is recording a call, using the "
+                         "temporary folder " +
+                         temp("").chopped(1) +
+                         ". Only one recording at a time can use it: start this one when "
+                         "the other copy has saved its call."}));
+        QVERIFY(!m_form->recording().isRecording() && m_form->PushButton6->isEnabled());
+        QVERIFY(m_call->redirects.isEmpty());
+        QCOMPARE(readBytes(temp("mic.wav")), mic);
+        QCOMPARE(readBytes(temp("speaker.wav")), speaker);
+
+        copy.write("end\n");
+        QVERIFY(copy.waitForFinished(30000));
+        QCOMPARE(copy.readAll(), QByteArray("Done.\n"));
+        QVERIFY(QFileInfo(calls("copy.mp3")).size() > 0);
+        m_form->PushButton6->click();
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(texts().last(), QString("Done."));
+    }
+
+    void aKilledCopysRecordingIsOfferedAtStart() {
+        QProcess copy;
+        startCopy(copy);
+        copy.kill();
+        QVERIFY(copy.waitForFinished());
+        m_prompts.nextAnswers.enqueue(MessageAnswer::Yes);
+        startWindow();
+        QTRY_COMPARE(texts().size(), 2);
+        QVERIFY2(texts()[0].contains("was not finished"), qPrintable(texts()[0]));
+        QCOMPARE(texts()[1], QString("Done."));
+        int rate = 0;
+        const auto saved = DecodeMp3(calls("call.mp3"), calls("decoded.wav"), &rate);
+        QVERIFY(ToneShare(saved, 1200, rate) > 0.3 && ToneShare(saved, 330, rate) > 0.3);
     }
 
     void clientNotRunningOffersTheHelpAndTouchesNothing() {
@@ -198,7 +330,8 @@ private slots:
 
     void unwritableMp3FolderKeepsTheRecordingAndSaysWhere() {
         m_form->PushButton6->click();
-        m_form->Text3->setText(m_dir->filePath("no/such/folder/call.mp3"));
+        writeBytes(m_dir->filePath("plain-file"), "x");  // no folder can be made under a file
+        m_form->Text3->setText(m_dir->filePath("plain-file/folder/call.mp3"));
         m_world.raise(m_call, clsFinished);
         QCOMPARE(m_prompts.messages.size(), 1);
         const QString text = texts()[0];

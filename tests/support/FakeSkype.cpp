@@ -41,7 +41,9 @@ public:
         return std::make_unique<FakeCollection>(m_world.calls);
     }
 
-    QStringList takeCallNotes(const QString& callId) override { return m_world.notes.take(callId); }
+    CallReport takeCallReport(const QString& callId) override {
+        return m_world.reports.take(callId);
+    }
 
 private:
     bool IsRunning() const override { return m_world.running; }

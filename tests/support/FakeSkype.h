@@ -41,7 +41,7 @@ struct FakeCallWorld {
     QList<std::shared_ptr<FakeCall>> calls;
     int created = 0;
     ISkype* latest = nullptr;
-    QMap<QString, QStringList> notes;  // what the client says of a call when it has ended
+    QMap<QString, CallReport> reports;  // what the client says of a call when it has ended
 
     SkypeFactory factory();
     // Raises the event on the newest client object, as the real client would.
