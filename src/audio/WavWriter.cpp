@@ -10,6 +10,8 @@
 namespace {
 
 constexpr qint64 kHeaderBytes = 44;
+// Held back between syncs: a call's side arrives in many small pieces.
+constexpr qsizetype kPendingBytes = 64 * 1024;
 
 }  // namespace
 
@@ -21,6 +23,7 @@ WavWriter::WavWriter(int channels, int sampleRate, qint64 maxDataBytes)
 void WavWriter::open(const QString& path) {
     m_file.setFileName(path);
     m_dataBytes = 0;
+    m_pending.clear();
     m_stop = Stop::None;
     m_failure.clear();
     // Unbuffered, so a failing write is seen at once and the count of bytes on disk is exact.
@@ -34,20 +37,24 @@ void WavWriter::open(const QString& path) {
 
 void WavWriter::append(const char* bytes, qint64 count) {
     if (!isOpen() || m_stop != Stop::None || count <= 0) return;
-    const qint64 room = m_maxDataBytes - m_dataBytes;
-    if (!writeAll(bytes, std::min(count, room))) return fail();
-    if (m_dataBytes == m_maxDataBytes) m_stop = Stop::Full;
+    const qint64 room = m_maxDataBytes - m_dataBytes - m_pending.size();
+    m_pending.append(bytes, std::min(count, room));
+    if (count >= room) m_stop = Stop::Full;
+    if (m_pending.size() >= kPendingBytes) writePending();
 }
 
-bool WavWriter::writeAll(const char* bytes, qint64 count) {
-    for (qint64 done = 0; done < count;) {
+void WavWriter::writePending() {
+    qsizetype done = 0;
+    while (done < m_pending.size()) {
         // A short write is followed by one that fails and says why.
-        const qint64 n = m_file.write(bytes + done, count - done);
-        if (n <= 0) return false;
+        const qint64 n = m_file.write(m_pending.constData() + done, m_pending.size() - done);
+        if (n <= 0) break;
         done += n;
         m_dataBytes += n;
     }
-    return true;
+    const bool failed = done < m_pending.size();
+    m_pending.clear();
+    if (failed) fail();
 }
 
 // The file ends at its last whole frame, with a header that counts it.
@@ -69,7 +76,9 @@ void WavWriter::appendSilence(qint64 count) {
 }
 
 void WavWriter::sync() {
-    if (isOpen()) writeHeader();
+    if (!isOpen()) return;
+    writePending();
+    writeHeader();
 }
 
 void WavWriter::finish() {

@@ -1,8 +1,8 @@
-// Writes a growing 16-bit PCM WAV file that stays valid while it grows: the header's sizes are
-// rewritten on every sync(), so a program killed at any moment leaves a file that holds
-// everything up to the last sync. A write that fails (a full disk) or data past what a WAV
-// file can count ends the file there: it takes nothing more, and its header counts exactly the
-// whole frames in it.
+// Writes a growing 16-bit PCM WAV file that stays valid while it grows: the data is written and
+// the header's sizes rewritten on every sync(), so a program killed at any moment leaves a file
+// that holds everything up to the last sync. A write that fails (a full disk) or data past what
+// a WAV file can count ends the file there: it takes nothing more, and its header counts
+// exactly the whole frames in it.
 #pragma once
 
 #include <QFile>
@@ -22,11 +22,12 @@ public:
     void open(const QString& path);
     void append(const char* bytes, qint64 count);
     void appendSilence(qint64 count);
-    // Rewrites the header's sizes.
+    // Writes what is held back and rewrites the header's sizes.
     void sync();
     void finish();
 
     bool isOpen() const { return m_file.isOpen(); }
+    // The data bytes in the file, not counting those held back until the next sync().
     qint64 dataBytes() const { return m_dataBytes; }
     QString path() const { return m_file.fileName(); }
     // Why the file takes nothing more; failure() is the system's reason for Stop::Failed.
@@ -34,7 +35,7 @@ public:
     QString failure() const { return m_failure; }
 
 private:
-    bool writeAll(const char* bytes, qint64 count);
+    void writePending();
     void fail();
     bool writeHeader();
 
@@ -43,6 +44,7 @@ private:
     qint64 m_maxDataBytes;
     QFile m_file;
     qint64 m_dataBytes = 0;
+    QByteArray m_pending;
     Stop m_stop = Stop::None;
     QString m_failure;
 };
