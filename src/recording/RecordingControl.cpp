@@ -143,18 +143,18 @@ bool RecordingControl::takeLock(bool tell) {
         return true;
     }
     if (!tell) return false;
-    const QString folder = QFileInfo(lock->fileName()).absolutePath();
+    const QFileInfo file(lock->fileName());
     const QString text =
         lock->error() == QLockFile::LockFailedError
             ? QString(
                   "Another copy of %1 is recording a call, using the temporary folder %2. "
                   "Only one recording at a time can use it: start this one when the other "
                   "copy has saved its call.")
-                  .arg(Main::kProductName, folder)
+                  .arg(Main::kProductName, file.absolutePath())
             : QString(
                   "The recording cannot be started: the file %1 cannot be created in the "
                   "temporary folder %2 (it may not exist, or not be writable).")
-                  .arg(QFileInfo(lock->fileName()).fileName(), folder);
+                  .arg(file.fileName(), file.absolutePath());
     m_prompts.showMessage(
         {text, Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
     return false;

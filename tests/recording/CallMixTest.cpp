@@ -1,7 +1,6 @@
 // The two sides of a call on one timeline: streams summed into a side, streams that join late,
 // stall, move or leave, and both files always describing the same moments.
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 #include <memory>
 
@@ -16,12 +15,8 @@ constexpr qint64 kSecond = CallMix::kRate;
 
 // A WAV file's data, when its header counts exactly the bytes in the file.
 std::vector<qint16> countedSamples(const QString& path) {
-    const QByteArray bytes = readBytes(path);
-    if (bytes.size() < 44) return {};
-    const qint64 counted = qFromLittleEndian<quint32>(bytes.constData() + 40);
-    const qint64 riff = qFromLittleEndian<quint32>(bytes.constData() + 4);
-    if (counted != bytes.size() - 44 || riff != counted + 36) return {};
-    return samplesOf(bytes, 44, counted);
+    const auto data = countedData(readBytes(path));
+    return data ? samplesOf(*data, 0, data->size()) : std::vector<qint16>();
 }
 
 bool all(const std::vector<qint16>& samples, qint16 value) {

@@ -65,3 +65,11 @@ std::vector<qint16> samplesOf(const QByteArray& bytes, qsizetype from, qsizetype
         samples.push_back(qFromLittleEndian<qint16>(bytes.constData() + i));
     return samples;
 }
+
+std::optional<QByteArray> countedData(const QByteArray& file) {
+    if (file.size() < 44) return std::nullopt;
+    const qint64 riff = qFromLittleEndian<quint32>(file.constData() + 4);
+    const qint64 data = qFromLittleEndian<quint32>(file.constData() + 40);
+    if (data != file.size() - 44 || riff != data + 36) return std::nullopt;
+    return file.mid(44);
+}

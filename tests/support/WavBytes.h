@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <optional>
 #include <vector>
 
 struct Chunk {
@@ -25,4 +26,7 @@ QByteArray pcmWav(const std::vector<qint16>& samples, int channels = 1, int rate
 
 void writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);
+// The data of a canonical 44-byte-header file, when its RIFF and data sizes count exactly the
+// bytes in it; nothing otherwise.
+std::optional<QByteArray> countedData(const QByteArray& file);
 std::vector<qint16> samplesOf(const QByteArray& bytes, qsizetype from, qsizetype byteCount);
