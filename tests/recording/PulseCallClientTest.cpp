@@ -202,7 +202,8 @@ private slots:
     }
 
     void onlyApplicationsHoldingAMicrophoneAreCalls() {
-        // Present from the start: recorders on both monitors, the remap filter's own stream.
+        // Present from the start: recorders on both monitors, on PulseAudio the remap
+        // filter's own stream.
         m_server->startSoftphone("FakeSoftphone");
         auto client = connectedClient();
         QVERIFY(client);
@@ -315,29 +316,27 @@ private slots:
         QTest::qWait(2000);
         m_server->stopProgram(phone);
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
-        const auto after = secondsOf(m_dir->filePath("speaker.wav"), 2.6, 3.6);
-        QVERIFY2(ToneShare(after, 600, 48000) > 0.9, "the far side goes on after the move");
-        QVERIFY(ToneShare(after, 1500, 48000) < 0.001);
+        // In 10 ms steps: the recorder that takes over joins the tone at another phase, which a
+        // single measure over the whole second would count against it.
+        const auto after = toneRuns(secondsOf(m_dir->filePath("speaker.wav"), 2.6, 3.6), {600});
+        QVERIFY2(std::count(after.begin(), after.end(), 0) >= 98,
+                 "the far side goes on after the move, without the other application's sound");
         const auto runs = toneRuns(secondsOf(m_dir->filePath("speaker.wav"), 0.5, 3.5), {600});
         QVERIFY2(std::count(runs.begin(), runs.end(), -1) <= 10, "the gap is short");
     }
 
     // The call plays a pattern into micsink: its far side hears it from the stream itself, its
-    // microphone through the source remapped from micsink, so both sides hold the same sound.
+    // microphone through the source fed from micsink, so both sides hold the same sound.
     void bothSidesStayInSyncAcrossMoves() {
         m_server->play("micsink", gatedTone(30), "FakeSoftphone", "pattern");
         QProcess* phone = m_server->startSoftphone();
         QVERIFY(recordFirstCall());
-        // One round of moves: under load, PipeWire 0.3.65's remapped test microphone was seen to
-        // fall silent when the streams were moved back and forth.
-        for (const char* place : {"2"}) {
+        for (const char* place : {"2", "", "2"}) {
             QTest::qWait(1500);
-            const QString capture = m_server->streamOf("source-outputs", "FakeSoftphone");
-            const QString playback = m_server->streamOf("sink-inputs", "FakeSoftphone");
             QVERIFY(
-                !m_server->pactl({"move-source-output", capture, QString("mic") + place}).isNull());
-            QVERIFY(!m_server->pactl({"move-sink-input", playback, QString("micsink") + place})
-                         .isNull());
+                m_server->moveStream("source-outputs", "FakeSoftphone", QString("mic") + place));
+            QVERIFY(
+                m_server->moveStream("sink-inputs", "FakeSoftphone", QString("micsink") + place));
         }
         QTest::qWait(3000);
         m_server->stopProgram(phone);
@@ -539,8 +538,17 @@ private slots:
         const double seconds = double(samples.size()) / rate / channels;
         QVERIFY2(std::abs(seconds - expected) < 0.5,
                  qPrintable(QString("%1 s, expected %2 s").arg(seconds).arg(expected)));
-        QVERIFY(ToneShare(samples, 440, rate) > 0.2);
-        QVERIFY(ToneShare(samples, 1000, rate) > 0.2);
+        // Both sides in each tenth of a second: one measure over the whole call would also count
+        // the phase at which a side's sound was picked up again against it.
+        const auto step = qsizetype(rate / 10);
+        int windows = 0, withBoth = 0;
+        for (qsizetype at = 5 * step; at + 6 * step <= qsizetype(samples.size()); at += step) {
+            const std::vector<qint16> window(samples.begin() + at, samples.begin() + at + step);
+            ++windows;
+            withBoth += ToneShare(window, 440, rate) > 0.2 && ToneShare(window, 1000, rate) > 0.2;
+        }
+        QVERIFY2(withBoth >= windows * 95 / 100,
+                 qPrintable(QString("both sides in %1 of %2 windows").arg(withBoth).arg(windows)));
         QVERIFY2(ToneShare(samples, 1500, rate) < 0.001, "another application is not in the MP3");
     }
 };

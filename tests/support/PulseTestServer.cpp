@@ -83,8 +83,8 @@ QString PulseTestServer::startPulseAudio(const QString& run) {
 }
 
 QString PulseTestServer::startPipeWire(const QString& run, const QString& home) {
-    if (QString missing =
-            missingProgram({"dbus-daemon", "pipewire", "wireplumber", "pipewire-pulse", "pactl"});
+    if (QString missing = missingProgram(
+            {"dbus-daemon", "pipewire", "wireplumber", "pipewire-pulse", "pactl", "pw-link"});
         !missing.isEmpty())
         return missing;
     const QString config = home + "/.config/wireplumber";
@@ -113,9 +113,7 @@ QString PulseTestServer::addDevices() {
         if (pactl({"load-module", "module-null-sink", QString("sink_name=") + sink}).isNull())
             return QString("the sink %1 could not be made").arg(sink);
     for (const auto& [master, name] : {std::pair{"micsink", "mic"}, {"micsink2", "mic2"}})
-        if (pactl({"load-module", "module-remap-source", QString("master=%1.monitor").arg(master),
-                   QString("source_name=") + name})
-                .isNull())
+        if (!addMicrophone(master, name))
             return QString("the source %1 could not be made").arg(name);
     // The session manager may still be starting: the defaults take once it is.
     if (!waitFor([&] {
@@ -133,6 +131,33 @@ QString PulseTestServer::addDevices() {
         pactl({"suspend-sink", sink, "0"});
     }
     return {};
+}
+
+// A source that carries what is played into `master`. PipeWire 0.3.65's remapped source (a
+// loopback) now and then carried one channel only, or nothing, for seconds at a time; there the
+// sink's monitor ports are linked straight into a virtual source instead.
+bool PulseTestServer::addMicrophone(const QString& master, const QString& name) {
+    if (kind() != "pipewire")
+        return !pactl({"load-module", "module-remap-source", "master=" + master + ".monitor",
+                       "source_name=" + name})
+                    .isNull();
+    if (pactl({"load-module", "module-null-sink", "media.class=Audio/Source/Virtual",
+               "sink_name=" + name, "channel_map=front-left,front-right"})
+            .isNull())
+        return false;
+    for (const char* channel : {"FL", "FR"}) {
+        const QStringList ports{QString("%1:monitor_%2").arg(master, channel),
+                                QString("%1:input_%2").arg(name, channel)};
+        // The ports appear a moment after the module is loaded.
+        if (!waitFor([&] {
+                QProcess link;
+                link.start("pw-link", ports);
+                link.waitForFinished(5000);
+                return link.exitCode() == 0 || link.readAllStandardError().contains("File exists");
+            }))
+            return false;
+    }
+    return true;
 }
 
 bool PulseTestServer::waitFor(const std::function<bool()>& ready) {
@@ -188,17 +213,20 @@ bool PulseTestServer::moveStream(const QString& kind, const QString& application
                                  const QString& device) {
     const QString stream = streamOf(kind, application);
     const bool playback = kind == "sink-inputs";
-    if (stream.isEmpty() ||
-        pactl({playback ? "move-sink-input" : "move-source-output", stream, device}).isNull())
-        return false;
+    const QStringList move{playback ? "move-sink-input" : "move-source-output", stream, device};
+    if (stream.isEmpty() || pactl(move).isNull()) return false;
     const QString devices = playback ? "sinks" : "sources";
     QString index;
     for (const QString& line : pactl({"list", "short", devices}).split('\n'))
         if (line.section('\t', 1, 1) == device) index = line.section('\t', 0, 0);
     const QString where = QString(playback ? "Sink: %1\n" : "Source: %1\n").arg(index);
+    // PipeWire 0.3.65's session manager now and then drops a move: it is asked again.
+    QElapsedTimer asked;
+    asked.start();
     return waitFor([&] {
         for (const QString& block : pactl({"list", kind}).split(header(kind), Qt::SkipEmptyParts))
-            if (block.section('\n', 0, 0).trimmed() == stream) return block.contains(where);
+            if (block.section('\n', 0, 0).trimmed() == stream && block.contains(where)) return true;
+        if (asked.elapsed() > 1000) pactl(move), asked.restart();
         return false;
     });
 }

@@ -1,8 +1,8 @@
 // A private audio server for tests, either the PulseAudio daemon or PipeWire with WirePlumber
 // and its PulseAudio service (VOCORDA_TEST_SERVER=pipewire), with the same devices on both:
 // sinks "speaker" and "speaker2" (what the call plays), sinks "micsink" and "micsink2" whose
-// monitors are remapped as the microphones "mic" and "mic2". Helpers play the parts of a fake
-// call. Every process is started and stopped by its own PID; the test process is pointed at it.
+// monitors feed the microphones "mic" and "mic2". Helpers play the parts of a fake call. Every
+// process is started and stopped by its own PID; the test process is pointed at it.
 #pragma once
 
 #include <QProcess>
@@ -54,6 +54,7 @@ private:
     QString startPipeWire(const QString& run, const QString& home);
     QProcess* startServerProcess(const QString& program, const QStringList& arguments);
     QString addDevices();
+    bool addMicrophone(const QString& master, const QString& name);
     bool waitFor(const std::function<bool()>& ready);
 
     QTemporaryDir m_dir;
