@@ -3,6 +3,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <limits>
 
 #include "AppError.h"
@@ -14,6 +15,8 @@ namespace {
 // first delivery.
 constexpr qint64 kStalledFrames = CallMix::kRate * 3 / 10;
 constexpr qint64 kSlackFrames = CallMix::kRate / 10;
+// Dither and a muted device's noise stay within this of zero; a quiet room does not.
+constexpr qint32 kSilentPeak = 4;
 
 QString callTime(qint64 frames) {
     const qint64 s = frames / CallMix::kRate;
@@ -41,6 +44,7 @@ void CallMix::openSide(Side side, const QString& path) {
     state.writer.open(path);
     state.writer.appendSilence(m_lead * 2);
     state.written = m_lead;
+    state.opened = true;
 }
 
 int CallMix::addInput(Side side, int continues) {
@@ -155,8 +159,10 @@ void CallMix::writeUpTo(SideState& state, Side side, qint64 position) {
         it = in.ended && in.pending.empty() ? m_inputs.erase(it) : std::next(it);
     }
     std::vector<qint16> out(sum.size());
-    for (size_t i = 0; i < sum.size(); ++i)
+    for (size_t i = 0; i < sum.size(); ++i) {
+        state.peak = std::max(state.peak, std::abs(sum[i]));
         out[i] = qToLittleEndian(qint16(std::clamp<qint32>(sum[i], -32768, 32767)));
+    }
     state.writer.append(reinterpret_cast<const char*>(out.data()), qint64(out.size()) * 2);
     state.written = position;
 }
@@ -202,6 +208,11 @@ void CallMix::finish() {
     }
     m_inputs.clear();
     m_ended.clear();
+}
+
+bool CallMix::isSilent(Side side) const {
+    const SideState& state = m_sides[index(side)];
+    return state.opened && state.peak <= kSilentPeak;
 }
 
 QStringList CallMix::problems() const {

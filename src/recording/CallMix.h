@@ -45,6 +45,9 @@ public:
     void finish();
 
     qint64 framesWritten(Side side) const { return m_sides[index(side)].written; }
+    // The side's file was made and holds nothing but silence (every sample within a few counts
+    // of zero): a muted device, or a call application that plays where it cannot be heard.
+    bool isSilent(Side side) const;
     // What the user must hear about the files: a side that stopped being written, a call cut
     // at the longest a file holds. Empty when both files hold the whole call.
     QStringList problems() const;
@@ -69,6 +72,8 @@ private:
         explicit SideState(qint64 maxBytes) : writer(1, kRate, maxBytes) {}
         WavWriter writer;
         qint64 written = 0;  // timeline position of the next frame of the file
+        bool opened = false;
+        qint32 peak = 0;  // the loudest sample written
     };
 
     static size_t index(Side side) { return size_t(side); }

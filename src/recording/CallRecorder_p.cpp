@@ -1,5 +1,7 @@
 #include "CallRecorder_p.h"
 
+#include "Main.h"
+
 CallRecorder::CallRecorder(pa_context* context, std::function<void()> onChange, bool refuseMonitors)
     : m_context(context), m_onChange(std::move(onChange)), m_refuseMonitors(refuseMonitors) {}
 
@@ -16,11 +18,14 @@ void CallRecorder::restart(std::unique_ptr<StreamRecorder>& recorder, CallMix::S
     const int previous = recorder ? recorder->input() : 0;
     recorder.reset();  // its input ends before the next one starts
     if (target.device.isEmpty()) return;
+    if (side == CallMix::Side::Microphone && !m_microphones.contains(target.device))
+        m_microphones << target.device;
     recorder = std::make_unique<StreamRecorder>(m_context, m_mix, side, std::move(target), previous,
                                                 m_onChange, m_refuseMonitors);
 }
 
 void CallRecorder::follow(const PulseServerModel& model, const QString& callId) {
+    m_callId = callId;
     if (m_mix.isOpen(CallMix::Side::Microphone)) followMicrophone(model.microphoneOf(callId));
     if (!m_mix.isOpen(CallMix::Side::Speaker)) return;
     if (!m_wholeOutput) followPlaybacks(model.playbacksOf(callId));
@@ -73,10 +78,30 @@ void CallRecorder::finish() {
 }
 
 CallReport CallRecorder::report() const {
-    CallReport report{m_mix.problems(), {}};
+    CallReport report{m_mix.problems(), silenceNotes()};
     if (m_wholeOutput)
         report.notes << "The audio server could not record the call application's own sound by "
                         "itself, so the recording holds everything that was played on the same "
                         "output during the call.";
     return report;
+}
+
+// A side that holds nothing at all was most likely recorded from the wrong place.
+QStringList CallRecorder::silenceNotes() const {
+    QStringList notes;
+    if (m_mix.isSilent(CallMix::Side::Microphone))
+        notes << QString(
+                     "Your side of the call is silent: the microphone %1 gave nothing but silence "
+                     "for the whole call. It may have been muted, or the call application may "
+                     "have captured your voice through a device that %2 could not see.")
+                     .arg(m_microphones.isEmpty() ? QString("of the call")
+                                                  : m_microphones.join(", "),
+                          Main::kProductName);
+    if (m_mix.isSilent(CallMix::Side::Speaker))
+        notes << QString(
+                     "The other side of the call is silent: the call application %1 played "
+                     "nothing but silence for the whole call. It may have played the other side "
+                     "through a device that %2 could not see.")
+                     .arg(m_callId, Main::kProductName);
+    return notes;
 }

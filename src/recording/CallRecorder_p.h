@@ -39,11 +39,14 @@ private:
     void followMicrophone(const QString& source);
     void followPlaybacks(const std::map<uint32_t, QString>& playbacks);
     void followWholeOutput(const QString& monitor);
+    QStringList silenceNotes() const;
 
     pa_context* m_context;
     std::function<void()> m_onChange;
     bool m_refuseMonitors;
     bool m_wholeOutput = false;  // per-stream monitors were refused
+    QString m_callId;
+    QStringList m_microphones;  // every source the microphone side was recorded from
     CallMix m_mix;
     std::unique_ptr<StreamRecorder> m_microphone;
     // By sink input; the whole-output recorder of the fallback under PA_INVALID_INDEX.

@@ -12,12 +12,44 @@ QString property(const pa_proplist* list, const char* key) {
     return value ? QString::fromUtf8(value) : QString();
 }
 
-// One call per application, by its name: an application that reopens the microphone from a
-// helper process is still the same call. Unnamed streams count by their connection.
-QString applicationKey(const pa_proplist* list, uint32_t client) {
+// Unnamed streams count by their connection.
+QString applicationName(const pa_proplist* list, uint32_t client) {
     const QString name = property(list, PA_PROP_APPLICATION_NAME);
     return name.isEmpty() ? QString("client %1").arg(client) : name;
 }
+
+// The process a stream comes from, by the server's own record of its peer where it has one.
+// Process ids repeat across sandboxes, so a sandboxed application counts by its id. A stream
+// that says nothing of its process counts by its connection.
+QString processKey(const pa_proplist* list, uint32_t client) {
+    if (const QString app = property(list, "pipewire.access.portal.app_id"); !app.isEmpty())
+        return "sandbox " + app + " " + property(list, "pipewire.access.portal.instance_id");
+    if (const QString peer = property(list, "pipewire.sec.pid"); !peer.isEmpty())
+        return "peer " + peer;
+    if (const QString pid = property(list, PA_PROP_APPLICATION_PROCESS_ID); !pid.isEmpty())
+        return QString("process %1 %2 %3 %4")
+            .arg(pid, property(list, PA_PROP_APPLICATION_PROCESS_BINARY),
+                 property(list, PA_PROP_APPLICATION_PROCESS_MACHINE_ID),
+                 property(list, PA_PROP_APPLICATION_PROCESS_HOST));
+    return client == PA_INVALID_INDEX ? QString() : QString("client %1").arg(client);
+}
+
+// Streams joined by a shared name or process, each group one application.
+class Groups {
+public:
+    void join(const QString& app, const QString& process) {
+        if (!process.isEmpty()) m_parent[root("name " + app)] = root("process " + process);
+    }
+    QString of(const QString& app) { return root("name " + app); }
+
+private:
+    QString root(const QString& label) {
+        const QString parent = m_parent.try_emplace(label, label).first->second;
+        if (parent == label) return label;
+        return m_parent[label] = root(parent);
+    }
+    std::map<QString, QString> m_parent;
+};
 
 }  // namespace
 
@@ -39,30 +71,30 @@ void PulseServerModel::updateSink(const pa_sink_info& info) {
 }
 
 void PulseServerModel::updateCapture(const pa_source_output_info& info) {
-    Capture& capture = m_captures[info.index];
-    capture.app = applicationKey(info.proplist, info.client);
-    capture.seen = m_firstSeen.try_emplace(capture.app, m_nextSeen).first->second;
-    if (capture.seen == m_nextSeen) ++m_nextSeen;
+    const auto [it, added] = m_captures.try_emplace(info.index);
+    Capture& capture = it->second;
+    capture.app = applicationName(info.proplist, info.client);
+    capture.process = processKey(info.proplist, info.client);
+    if (added) {
+        // A stream the application opens beside one it has keeps the application's place.
+        capture.seen = m_nextSeen++;
+        for (const auto& [index, other] : m_captures)
+            if (other.app == capture.app ||
+                (!capture.process.isEmpty() && other.process == capture.process))
+                capture.seen = std::min(capture.seen, other.seen);
+    }
     capture.source = info.source;
     capture.phone = property(info.proplist, PA_PROP_MEDIA_ROLE) == "phone";
     // Client-less streams are the server's own filters and loopbacks; "peaks" is a level meter.
     capture.eligible = info.client != PA_INVALID_INDEX &&
                        property(info.proplist, PA_PROP_APPLICATION_PROCESS_ID) != m_ownProcess &&
+                       capture.process != "peer " + m_ownProcess &&
                        !(info.resample_method && std::string_view(info.resample_method) == "peaks");
 }
 
-void PulseServerModel::removeCapture(uint32_t index) {
-    const auto it = m_captures.find(index);
-    if (it == m_captures.end()) return;
-    const QString app = it->second.app;
-    m_captures.erase(it);
-    const bool more = std::any_of(m_captures.begin(), m_captures.end(),
-                                  [&](const auto& entry) { return entry.second.app == app; });
-    if (!more) m_firstSeen.erase(app);
-}
-
 void PulseServerModel::updatePlayback(const pa_sink_input_info& info) {
-    m_playbacks[info.index] = {applicationKey(info.proplist, info.client), info.sink};
+    m_playbacks[info.index] = {applicationName(info.proplist, info.client),
+                               processKey(info.proplist, info.client), info.sink};
 }
 
 // Decided when asked, not when the stream was seen: its source may be described later.
@@ -72,17 +104,37 @@ bool PulseServerModel::isCall(const Capture& capture) const {
     return source == m_sources.end() || !source->second.monitor;
 }
 
-std::vector<PulseServerModel::CallFacts> PulseServerModel::calls() const {
-    std::map<QString, CallFacts> byApp;
+PulseServerModel::Membership PulseServerModel::membership() const {
+    Groups groups;
+    for (const auto& [index, capture] : m_captures)
+        if (isCall(capture)) groups.join(capture.app, capture.process);
+    for (const auto& [index, playback] : m_playbacks) groups.join(playback.app, playback.process);
+    // A call is named by its first capture stream, so that its id stays while it reopens one.
+    std::map<QString, const Capture*> first;
     for (const auto& [index, capture] : m_captures) {
         if (!isCall(capture)) continue;
-        auto [it, added] =
-            byApp.try_emplace(capture.app, CallFacts{capture.app, false, capture.seen});
+        const Capture*& named = first[groups.of(capture.app)];
+        if (!named || capture.seen < named->seen) named = &capture;
+    }
+    Membership result;
+    for (const auto& [index, capture] : m_captures)
+        if (isCall(capture)) result.captures[index] = first[groups.of(capture.app)]->app;
+    for (const auto& [index, playback] : m_playbacks)
+        if (const auto it = first.find(groups.of(playback.app)); it != first.end())
+            result.playbacks[index] = it->second->app;
+    return result;
+}
+
+std::vector<PulseServerModel::CallFacts> PulseServerModel::calls() const {
+    std::map<QString, CallFacts> byId;
+    for (const auto& [index, id] : membership().captures) {
+        const Capture& capture = m_captures.at(index);
+        auto [it, added] = byId.try_emplace(id, CallFacts{id, false, capture.seen});
         it->second.phone = it->second.phone || capture.phone;
         it->second.seen = std::min(it->second.seen, capture.seen);
     }
     std::vector<CallFacts> result;
-    for (auto& [app, facts] : byApp) result.push_back(std::move(facts));
+    for (auto& [id, facts] : byId) result.push_back(std::move(facts));
     std::sort(result.begin(), result.end(), [](const CallFacts& a, const CallFacts& b) {
         if (a.phone != b.phone) return a.phone;
         return a.seen < b.seen;
@@ -91,11 +143,14 @@ std::vector<PulseServerModel::CallFacts> PulseServerModel::calls() const {
 }
 
 QString PulseServerModel::microphoneOf(const QString& callId) const {
-    const Capture* first = nullptr;  // the stream seen first is the one the call began with
-    for (const auto& [index, capture] : m_captures)
-        if (capture.app == callId && isCall(capture) && m_sources.count(capture.source) &&
+    // The stream seen first is the one the call began with; one still without a source waits.
+    const Capture* first = nullptr;
+    for (const auto& [index, id] : membership().captures) {
+        const Capture& capture = m_captures.at(index);
+        if (id == callId && m_sources.count(capture.source) &&
             (!first || capture.seen < first->seen))
             first = &capture;
+    }
     return first ? m_sources.at(first->source).name : QString();
 }
 
@@ -106,9 +161,9 @@ QString PulseServerModel::monitorOfSink(uint32_t sink) const {
 
 std::map<uint32_t, QString> PulseServerModel::playbacksOf(const QString& callId) const {
     std::map<uint32_t, QString> result;
-    for (const auto& [index, playback] : m_playbacks) {
-        if (playback.app != callId) continue;
-        const QString monitor = monitorOfSink(playback.sink);
+    for (const auto& [index, id] : membership().playbacks) {
+        if (id != callId) continue;
+        const QString monitor = monitorOfSink(m_playbacks.at(index).sink);
         if (!monitor.isEmpty()) result[index] = monitor;
     }
     return result;

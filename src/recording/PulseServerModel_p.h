@@ -1,7 +1,8 @@
 // What the audio server has, as far as calls go: its sources, sinks, capture streams (source
 // outputs) and playback streams (sink inputs), fed with the server's own info records. From
 // them it tells which applications are in a call and which devices a call reads and plays to.
-// Holds no connection: tests feed it records by hand.
+// A call is one application: the streams of one process (or sandboxed application) and the
+// streams that share its name. Holds no connection: tests feed it records by hand.
 #pragma once
 
 #include <pulse/introspect.h>
@@ -22,11 +23,11 @@ public:
     void updatePlayback(const pa_sink_input_info& info);
     void removeSource(uint32_t index) { m_sources.erase(index); }
     void removeSink(uint32_t index) { m_sinks.erase(index); }
-    void removeCapture(uint32_t index);
+    void removeCapture(uint32_t index) { m_captures.erase(index); }
     void removePlayback(uint32_t index) { m_playbacks.erase(index); }
 
     struct CallFacts {
-        QString id;  // the application's name
+        QString id;  // the name of the application's capture stream
         bool phone = false;
         uint64_t seen = 0;  // order of first sight
     };
@@ -43,6 +44,7 @@ public:
 private:
     struct Capture {
         QString app;
+        QString process;  // which process or sandbox; empty when the stream does not say
         uint32_t source = PA_INVALID_INDEX;
         bool phone = false;
         bool eligible = false;  // an application's own stream, not ours, not a meter
@@ -50,6 +52,7 @@ private:
     };
     struct Playback {
         QString app;
+        QString process;
         uint32_t sink = PA_INVALID_INDEX;
     };
     struct Source {
@@ -61,14 +64,20 @@ private:
         QString monitor;
     };
 
+    // Which call each capture stream that is a call, and each playback stream of a call,
+    // belongs to.
+    struct Membership {
+        std::map<uint32_t, QString> captures, playbacks;
+    };
+
     bool isCall(const Capture& capture) const;
+    Membership membership() const;
     QString monitorOfSink(uint32_t sink) const;
 
     QString m_ownProcess;
     QString m_defaultSink;
     uint64_t m_nextSeen = 1;
     std::map<uint32_t, Capture> m_captures;
-    std::map<QString, uint64_t> m_firstSeen;  // by application, while it has a capture stream
     std::map<uint32_t, Playback> m_playbacks;
     std::map<uint32_t, Source> m_sources;
     std::map<uint32_t, Sink> m_sinks;

@@ -33,6 +33,13 @@ private:
     RecordingView& m_view;
 };
 
+// The call of that id among the client's calls now.
+CallPtr callWithId(const ICallCollection& calls, const QString& id) {
+    for (int i = 1; i <= calls.Count(); ++i)
+        if (CallPtr call = calls.Item(i); call && call->Id() == id) return call;
+    throw AppError("The call is no longer in progress.");
+}
+
 }  // namespace
 
 RecordingControl::RecordingControl(SkypeFactory factory, Prompts& prompts, RecordingView& view,
@@ -65,7 +72,18 @@ void RecordingControl::PushButton6_Click() {
         return;
     }
     int count = 0;
-    if (trap.run(108, [&] { count = skype().ActiveCalls()->Count(); }) || count == 0) {
+    QString callId;
+    // The call is the one found now: another application's microphone opening and closing
+    // while the recording starts must neither be recorded nor end it.
+    const auto findCall = [&] {
+        const auto calls = skype().ActiveCalls();
+        count = calls->Count();
+        if (count == 0) return;
+        const CallPtr call = calls->Item(1);
+        if (!call) throw AppError("The call is no longer in progress.");
+        callId = call->Id();
+    };
+    if (trap.run(108, findCall) || count == 0) {
         trap.run(110, [&] {
             m_prompts.showMessage({"There are no active calls found.", Main::ApplicationTitle(),
                                    MessageIcon::None, MessageButtons::Ok});
@@ -75,7 +93,7 @@ void RecordingControl::PushButton6_Click() {
     bool locked = false;
     if (trap.run(111, [&] { locked = takeLock(true); }) || !locked) return;
     trap.run(112, [&] { m_view.setStartEnabled(false); });
-    m_recording = Recording{};
+    m_recording = Recording{callId};
     trap.run(114, [&] { Main::DeleteFileQuietly(Main::TempFile("result.wav")); });
     trap.run(116, [&] { Main::DeleteFileQuietly(Main::TempFile("mic.wav")); });
     trap.run(118, [&] { Main::DeleteFileQuietly(Main::TempFile("speaker.wav")); });
@@ -83,12 +101,7 @@ void RecordingControl::PushButton6_Click() {
     trap.run(122, [] { QCoreApplication::processEvents(); });
     trap.run(124, [] { Main::WaitSeconds(1); });
     const auto takeCall = [&](int deviceLine, auto set) {
-        trap.run(deviceLine, [&] {
-            const CallPtr call = skype().ActiveCalls()->Item(1);
-            if (!call) throw AppError("The call is no longer in progress.");
-            if (m_recording) m_recording->callId = call->Id();
-            set(*call);
-        });
+        trap.run(deviceLine, [&] { set(*callWithId(*skype().ActiveCalls(), callId)); });
     };
     takeCall(126, [](ICall& call) {
         call.setCaptureMicDevice(callIoDeviceTypeFile, Main::TempFile("mic.wav"));
@@ -105,8 +118,8 @@ void RecordingControl::prepareToEnd() {
 void RecordingControl::oSkype_CallStatus(const CallPtr& call, int status) {
     if (status == clsInProgress || !m_recording || m_finishing) return;
     // Only the recorded call ends the recording: a second call ringing must not cut it short.
-    if (m_recording->callId && (!call || call->Id() != *m_recording->callId)) return;
-    const std::optional<QString> callId = m_recording->callId;
+    if (!call || call->Id() != m_recording->callId) return;
+    const QString callId = m_recording->callId;
     m_recording.reset();
     finishRecording(callId);
 }

@@ -36,7 +36,7 @@ public:
 
 private:
     struct Recording {
-        std::optional<QString> callId;  // unknown when the call could not be taken
+        QString callId;  // only this call's end ends the recording
     };
 
     // Where the finished call goes, and why there when it is not the window's path.

@@ -275,6 +275,24 @@ private slots:
         talk(m_mix->addInput(Side::Microphone), m_mix->addInput(Side::Speaker), 1);
         QVERIFY(m_mix->problems().isEmpty());
         QCOMPARE(qint64(countedSamples(path(Side::Microphone)).size()), kSecond);
+        QVERIFY(!m_mix->isSilent(Side::Microphone) && !m_mix->isSilent(Side::Speaker));
+    }
+
+    // A muted microphone's few counts of noise are silence; a quiet room is not.
+    void onlyASideOfNothingButSilenceIsSilent() {
+        open(Side::Microphone);
+        open(Side::Speaker);
+        const int mic = m_mix->addInput(Side::Microphone), far = m_mix->addInput(Side::Speaker);
+        for (int i = 1; i <= 10; ++i) {
+            m_now = i * kSecond / 10;
+            push(mic, i % 2 ? 4 : -4, kSecond / 10);
+            push(far, i == 5 ? -5 : 0, kSecond / 10);
+        }
+        m_mix->finish();
+        QVERIFY(m_mix->isSilent(Side::Microphone));
+        QVERIFY(!m_mix->isSilent(Side::Speaker));
+        CallMix unopened([this] { return m_now; });
+        QVERIFY(!unopened.isSilent(Side::Speaker));
     }
 };
 

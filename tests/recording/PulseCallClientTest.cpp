@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <cmath>
 #include <cstdio>
@@ -255,6 +256,23 @@ private slots:
         QVERIFY2(std::abs(levelDb(speaker)) < 0.5, qPrintable(QString::number(levelDb(speaker))));
     }
 
+    // As Chromium and Electron applications play: capture and playback on two connections of
+    // one process, under two names.
+    void aBrowsersFarSideIsWhatItsProcessPlays() {
+        m_server->playTone("micsink", 1000);
+        m_server->playTone("speaker", 1500, "Notifier");
+        QProcess* browser = m_server->startProgram(FAKE_BROWSER, {"X", "700", "speaker"});
+        QVERIFY(recordFirstCall());
+        QCOMPARE(m_client->ActiveCalls()->Item(1)->Id(), QString("X input"));
+        QTest::qWait(2500);
+        m_server->stopProgram(browser);
+        QTRY_VERIFY(m_events.has("X input", clsFinished));
+        const auto speaker = secondsOf(m_dir->filePath("speaker.wav"), 1, 2);
+        QVERIFY2(ToneShare(speaker, 700, 48000) > 0.9, "the far side holds the page's sound");
+        QVERIFY(ToneShare(speaker, 1500, 48000) < 0.001);
+        QVERIFY(m_client->takeCallReport("X input").notes.isEmpty());  // neither side is silent
+    }
+
     void aSecondPlaybackStreamJoinsAndAnEndedOneLeaves() {
         QProcess* ringtone = m_server->playTone("speaker", 600, "FakeSoftphone");
         QProcess* phone = m_server->startSoftphone();
@@ -353,6 +371,7 @@ private slots:
     }
 
     void aServerWithoutStreamMonitorsRecordsTheWholeOutputAndSaysSo() {
+        m_server->playTone("micsink", 1000);
         m_server->playTone("speaker", 600, "FakeSoftphone");
         m_server->playTone("speaker", 1500, "Notifier");
         QProcess* phone = m_server->startSoftphone();
@@ -506,6 +525,40 @@ private slots:
         const WaveInfo speaker = infoOf(m_dir->filePath("speaker.wav"));
         QVERIFY(std::abs(qint64(mic.DataSize) - qint64(speaker.DataSize)) <= 512);
         QVERIFY(std::abs(double(mic.DataSize) / kBytesPerSecond - 60.5) < 1.0);
+    }
+
+    // Other applications' captures that come and go while the recording starts; a call with a
+    // muted microphone that plays nothing.
+    void onlyTheRecordedCallEndsItAndSilentSidesAreSaid() {
+        m_server->pactl({"set-source-mute", "mic", "1"});
+        QProcess* phone = m_server->startSoftphone();
+        qputenv("TEMP", m_dir->filePath("temp").toLocal8Bit());
+        QDir().mkpath(m_dir->filePath("temp"));
+        std::unique_ptr<Form1> window = startWindow();
+        window->Text3->setText(m_dir->filePath("call.mp3"));
+        QTest::qWait(500);
+        QTimer::singleShot(50, [this] {
+            QProcess* test = m_server->startSoftphone("MicTest");
+            QProcess* lost = m_server->startSoftphone("NoSource", "nosuchsource");
+            QTimer::singleShot(150, [=, this] {
+                m_server->stopProgram(test);
+                m_server->stopProgram(lost);
+            });
+        });
+        window->PushButton6->click();
+        QTest::qWait(2500);
+        QVERIFY2(m_prompts.messages.isEmpty(), qPrintable(m_prompts.texts().join("|")));
+        m_server->stopProgram(phone);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_prompts.messages.isEmpty(), 30000);
+        QCOMPARE(m_prompts.texts(),
+                 QStringList(
+                     "Done.\n\nYour side of the call is silent: the microphone mic gave nothing "
+                     "but silence for the whole call. It may have been muted, or the call "
+                     "application may have captured your voice through a device that Vocorda "
+                     "Call Recorder could not see.\n\nThe other side of the call is silent: the "
+                     "call application FakeSoftphone played nothing but silence for the whole "
+                     "call. It may have played the other side through a device that Vocorda Call "
+                     "Recorder could not see."));
     }
 
     void wholeRoadInTheWindow() {

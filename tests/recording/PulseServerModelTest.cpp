@@ -39,17 +39,22 @@ struct Capture {
 struct Playback {
     pa_sink_input_info info{};
     Proplist list;
-    Playback(uint32_t index, uint32_t sink, Proplist p) : list(std::move(p)) {
+    Playback(uint32_t index, uint32_t sink, Proplist p, uint32_t client = kClient)
+        : list(std::move(p)) {
         info.index = index;
         info.sink = sink;
-        info.client = kClient;
+        info.client = client;
         info.proplist = list.get();
     }
 };
 
+// A stream of an application that is a process of its own.
 Proplist app(const char* name, const char* role = nullptr) {
-    if (role) return props({{PA_PROP_APPLICATION_NAME, name}, {PA_PROP_MEDIA_ROLE, role}});
-    return props({{PA_PROP_APPLICATION_NAME, name}});
+    const QByteArray pid = QByteArray::number(1000 + qHash(QByteArray(name)) % 30000);
+    Proplist list = props(
+        {{PA_PROP_APPLICATION_NAME, name}, {PA_PROP_APPLICATION_PROCESS_ID, pid.constData()}});
+    if (role) pa_proplist_sets(list.get(), PA_PROP_MEDIA_ROLE, role);
+    return list;
 }
 
 QStringList ids(const PulseServerModel& model) {
@@ -154,6 +159,58 @@ private slots:
         QCOMPARE(m_model->outputMonitorOf("Softphone"), QString("speaker2.monitor"));
         m_model->removeSink(kSpeaker2);  // gone with its device: nothing to record it from
         QVERIFY(m_model->playbacksOf("Softphone").empty());
+    }
+
+    // Chromium (and every Electron application): capture and playback on two clients with two
+    // names, from one audio process.
+    void theStreamsOfOneProcessAreOneCall() {
+        const auto chromium = [](const char* name) {
+            return props({{PA_PROP_APPLICATION_NAME, name},
+                          {PA_PROP_APPLICATION_PROCESS_ID, "777"},
+                          {PA_PROP_APPLICATION_PROCESS_BINARY, "chromium"}});
+        };
+        capture({1, kMic, chromium("Chromium input"), 30});
+        playback({20, kSpeaker, chromium("Chromium")});
+        playback({21, kSpeaker, app("Notifier")});
+        QCOMPARE(ids(*m_model), QStringList({"Chromium input"}));
+        const std::map<uint32_t, QString> far{{20, "speaker.monitor"}};
+        QCOMPARE(m_model->playbacksOf("Chromium input"), far);
+        QCOMPARE(m_model->microphoneOf("Chromium input"), QString("mic"));
+    }
+
+    // Firefox reopens its capture stream, each new one before the old one closes.
+    void overlappingCapturesOfOneClientStayOneCallInItsPlace() {
+        const auto firefox = [] { return props({{PA_PROP_APPLICATION_NAME, "Firefox"}}); };
+        capture({1, kMic, firefox(), 40});
+        capture({2, kMic, app("Meeting")});
+        playback({20, kSpeaker, props({{PA_PROP_MEDIA_NAME, "Call"}}), 40});  // on its client
+        capture({3, kMic2, firefox(), 40});
+        m_model->removeCapture(1);
+        capture({4, kMic, firefox(), 40});
+        m_model->removeCapture(3);
+        QCOMPARE(ids(*m_model), QStringList({"Firefox", "Meeting"}));
+        QCOMPARE(m_model->microphoneOf("Firefox"), QString("mic"));
+        QCOMPARE(m_model->playbacksOf("Firefox").size(), size_t(1));
+    }
+
+    // Inside sandboxes process ids repeat: the application's id (PipeWire) or its program tells.
+    void sandboxedApplicationsWithOneProcessIdAreTwoCalls() {
+        const auto sandboxed = [](const char* name, const char* appId, const char* binary) {
+            return props({{PA_PROP_APPLICATION_NAME, name},
+                          {PA_PROP_APPLICATION_PROCESS_ID, "2"},
+                          {PA_PROP_APPLICATION_PROCESS_BINARY, binary},
+                          {"pipewire.access.portal.app_id", appId}});
+        };
+        capture({1, kMic, sandboxed("Chat", "org.example.Chat", "electron")});
+        playback({20, kSpeaker, sandboxed("Music", "org.example.Music", "electron")});
+        capture({2, kMic, sandboxed("Meeting", "", "meeting")});
+        capture({3, kMic, sandboxed("Softphone", "", "softphone")});
+        QCOMPARE(ids(*m_model), QStringList({"Chat", "Meeting", "Softphone"}));
+        QVERIFY(m_model->playbacksOf("Chat").empty());
+        capture({4, kMic,
+                 props({{PA_PROP_APPLICATION_NAME, "Vocorda Call Recorder"},
+                        {"pipewire.sec.pid", kOwnProcess}})});  // ours, as the server knows it
+        QCOMPARE(ids(*m_model).size(), 3);
     }
 };
 
