@@ -1,5 +1,6 @@
 #include "SafePlace.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,9 +16,36 @@ QString baseName(const QString& mp3Path) {
     return name.isEmpty() ? QStringLiteral("Conversation") : name;
 }
 
+QString datedName(const QString& source, const QString& suffix) {
+    return "Call " + QFileInfo(source).lastModified().toString("yyyy-MM-dd hh.mm.ss") + suffix +
+           ".wav";
+}
+
 bool taken(const QString& path) {
     const QFileInfo file(path);
     return file.exists() || file.isSymLink();
+}
+
+// Moves `source` into the folder as `name` (or its next free name) and returns where it is once
+// all of it arrived. A failed copy across file systems leaves nothing behind at the target.
+QString moveWhole(const QString& source, const QString& folderPath, const QString& name,
+                  QString& reasons) {
+    const QDir folder(folderPath);
+    if (!folder.mkpath(".")) {
+        reasons += QString("\n%1 cannot be created.").arg(folderPath);
+        return {};
+    }
+    const qint64 size = QFileInfo(source).size();
+    const QString target = FreeFileName(folder.filePath(name));
+    QFile file(source);
+    if (file.rename(target)) {
+        if (QFileInfo(target).size() == size) return target;
+        reasons += QString("\n%1 holds only part of the recording.").arg(target);
+        return {};
+    }
+    reasons += QString("\n%1: %2").arg(target, file.errorString());
+    if (QFile::exists(source) && taken(target)) QFile::remove(target);
+    return {};
 }
 
 }  // namespace
@@ -33,6 +61,11 @@ QString FreeFileName(const QString& path) {
     return candidate;
 }
 
+QString DataFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           "/vocorda-call-recorder";
+}
+
 QStringList SafeFolders(const QString& mp3Path) {
     QStringList folders;
     const QFileInfo target(mp3Path);
@@ -41,23 +74,31 @@ QStringList SafeFolders(const QString& mp3Path) {
         const QFileInfo folder(target.absolutePath());
         if (folder.isDir()) folders << folder.absoluteFilePath();
     }
-    folders << QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                   "/vocorda-call-recorder";
+    folders << DataFolder();
     return folders;
 }
 
+namespace {
+
+QString keepDated(const QString& source, const QString& suffix, QString& reasons) {
+    if (QString kept = moveWhole(source, DataFolder(), datedName(source, suffix), reasons);
+        !kept.isEmpty())
+        return kept;
+    throw AppError(QString("%1 could not be moved to a safe place:%2").arg(source, reasons));
+}
+
+}  // namespace
+
 QString KeepRecording(const QString& source, const QString& mp3Path, const QString& suffix) {
     QString reasons;
-    for (const QString& path : SafeFolders(mp3Path)) {
-        const QDir folder(path);
-        if (!folder.mkpath(".")) {
-            reasons += QString("\n%1 cannot be created.").arg(path);
-            continue;
-        }
-        const QString target = FreeFileName(folder.filePath(baseName(mp3Path) + suffix + ".wav"));
-        QFile file(source);
-        if (file.rename(target)) return target;
-        reasons += QString("\n%1: %2").arg(target, file.errorString());
-    }
-    throw AppError(QString("%1 could not be moved to a safe place:%2").arg(source, reasons));
+    for (const QString& folder : SafeFolders(mp3Path))
+        if (QString kept = moveWhole(source, folder, baseName(mp3Path) + suffix + ".wav", reasons);
+            !kept.isEmpty())
+            return kept;
+    return keepDated(source, suffix, reasons);
+}
+
+QString KeepInDataFolder(const QString& source, const QString& suffix) {
+    QString reasons;
+    return keepDated(source, suffix, reasons);
 }

@@ -1,5 +1,5 @@
 // Where a recording goes when it cannot be mixed or encoded: out of the temporary folder's
-// fixed names (which the next recording deletes) to a place the user will find it.
+// fixed names (which the next recording uses) to a place the user will find it.
 #pragma once
 
 #include <QString>
@@ -9,11 +9,20 @@
 // file, not a device or a folder, and that folder exists), then the user's data folder.
 QStringList SafeFolders(const QString& mp3Path);
 
+// The user's data folder for recordings, `~/.local/share/vocorda-call-recorder`.
+QString DataFolder();
+
 // `path` when nothing is there, otherwise the first of "name (2).ext", "name (3).ext", ... beside
 // it that is free: nothing the program writes replaces an earlier file.
 QString FreeFileName(const QString& path);
 
 // Moves `source` to the first of SafeFolders(mp3Path) that takes it, as the MP3's name with
-// `suffix` and ".wav" (never over an existing file), and returns the new path. Throws AppError
-// when no folder takes it; the file then stays where it was.
+// `suffix` and ".wav", else to the data folder under a short dated name (the MP3's name may be
+// too long or not valid there); never over an existing file. Returns the new path once the
+// whole file is there. Throws AppError when no place takes it: the file then stays where it
+// was, and no part of it is left anywhere else.
 QString KeepRecording(const QString& source, const QString& mp3Path, const QString& suffix = {});
+
+// Moves `source` to the data folder under its dated name, "Call 2026-12-09 14.03.22" with
+// `suffix` and ".wav" (dated by its last change); throws AppError as KeepRecording does.
+QString KeepInDataFolder(const QString& source, const QString& suffix);

@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "AppError.h"
 #include "ErrorReport.h"
@@ -25,18 +28,23 @@ void tell(const AudioSeams& seams, const QString& text) {
         {text, Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
 }
 
-// Moves each file to the safe place and says where every one of them now is.
+// Moves each file to the safe place and says where every one of them now is: "Nothing is
+// lost" only when each was seen whole in its new place.
 QString keepAll(const QList<std::pair<QString, QString>>& files, const QString& mp3Path) {
-    QStringList lines;
+    QStringList kept, stuck;
     for (const auto& [path, suffix] : files) {
         if (!QFileInfo::exists(path)) continue;
         try {
-            lines << KeepRecording(path, mp3Path, suffix);
+            kept << KeepRecording(path, mp3Path, suffix);
         } catch (const AppError& e) {
-            lines << path + " (" + e.description() + ")";
+            stuck << e.description();
         }
     }
-    return lines.join('\n');
+    if (stuck.isEmpty()) return "Nothing is lost; the recording was kept as:\n" + kept.join('\n');
+    const QString moved = kept.isEmpty() ? QString() : "\n\nKept as:\n" + kept.join('\n');
+    return "The recording could not be moved to a safe place; copy it by hand to a folder of "
+           "your own now:\n" +
+           stuck.join('\n') + moved;
 }
 
 // Why two sides cannot be mixed, or the empty text when they can.
@@ -89,8 +97,7 @@ bool MergeWave(const QString& firstPath, const QString& secondPath, const QStrin
     if (!failure.isEmpty()) {
         QFile::remove(output);
         tell(seams,
-             QString("The two sides of the call could not be mixed: %1\n\nNothing is "
-                     "lost; they were kept as:\n%2")
+             QString("The two sides of the call could not be mixed: %1\n\n%2")
                  .arg(failure, keepAll({{firstPath, "-mic"}, {secondPath, "-speaker"}}, mp3Path)));
         return false;
     }
@@ -116,6 +123,9 @@ QString outputRefusal(const QString& mp3Path) {
     if (mp3Path.isEmpty()) return "no MP3 file is chosen (the path is empty).";
     const QFileInfo target(mp3Path);
     if (target.isDir()) return QString("%1 is a folder, not a file.").arg(mp3Path);
+    // The finished MP3 takes the name: a device there (/dev/full) must never be replaced.
+    if (target.exists() && !target.isFile())
+        return QString("%1 is a device, not a file.").arg(mp3Path);
     const QFileInfo folder(target.absolutePath());
     if (!folder.isDir()) return QString("the folder %1 does not exist.").arg(folder.filePath());
     if (!folder.isWritable())
@@ -149,7 +159,7 @@ QString lastLine(const QByteArray& output) {
     return lines.isEmpty() ? QString() : lines.last().trimmed();
 }
 
-QString encodeFailure(int exitCode, const QString& mp3Path, const QString& commandLine,
+QString encodeFailure(int exitCode, const QString& written, const QString& commandLine,
                       const QByteArray& errorOutput) {
     const QString said = lastLine(errorOutput);
     const QString detail = said.isEmpty() ? QString() : "\nThe encoder said: " + said;
@@ -158,16 +168,31 @@ QString encodeFailure(int exitCode, const QString& mp3Path, const QString& comma
     if (exitCode != 0)
         return QString("the encoder failed with exit code %1: %2").arg(exitCode).arg(commandLine) +
                detail;
-    if (QFileInfo(mp3Path).size() <= 0)
-        return QString("the encoder left no MP3 file at %1.").arg(mp3Path) + detail;
+    if (QFileInfo(written).size() <= 0)
+        return QString("the encoder left no MP3 file at %1.").arg(written) + detail;
+    return {};
+}
+
+// The whole MP3 takes its name in one step.
+QString giveName(const QString& partial, const QString& mp3Path) {
+    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(mp3Path).constData()))
+        return QString("the finished MP3 file %1 could not be renamed to %2 (%3).")
+            .arg(partial, mp3Path, QString::fromLocal8Bit(std::strerror(errno)));
     return {};
 }
 
 }  // namespace
 
+QString PartialMp3Path(const QString& mp3Path) {
+    const QFileInfo target(mp3Path);
+    return target.absolutePath() + "/." + target.fileName() + ".partial";
+}
+
 bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSeams& seams) {
     ErrorTrap trap(*seams.prompts, "WaveMP3", "ConvertToMP3");
     QString failure = outputRefusal(mp3Path);
+    // An absolute path: a name that begins with '-' must not reach the encoder as an option.
+    const QString partial = PartialMp3Path(mp3Path);
     QString encoderPath;
     if (failure.isEmpty()) {
         QByteArray bytes, errorOutput;
@@ -182,11 +207,11 @@ bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSea
             QFile::setPermissions(encoderPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                    QFileDevice::ExeOwner);
         });
-        trap.run(110, [&] { commandLine = EncoderCommandLine(encoderPath, wavPath, mp3Path); });
+        trap.run(110, [&] { commandLine = EncoderCommandLine(encoderPath, wavPath, partial); });
         trap.run(112, [&] {
             static const QRegularExpression percent("\\(\\s*(\\d+)%\\)");
             exitCode =
-                RunAndWait(chooseEncoder(encoderPath, seams), {"-h", wavPath, mp3Path}, kHidden,
+                RunAndWait(chooseEncoder(encoderPath, seams), {"-h", wavPath, partial}, kHidden,
                            [&](const QByteArray& chunk) {
                                errorOutput = (errorOutput + chunk).right(4096);
                                QRegularExpressionMatch last;
@@ -199,13 +224,14 @@ bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSea
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
         Main::WaitSeconds(1);
-        failure = encodeFailure(exitCode, mp3Path, commandLine, errorOutput);
+        failure = encodeFailure(exitCode, partial, commandLine, errorOutput);
+        if (failure.isEmpty()) failure = giveName(partial, mp3Path);
     }
+    if (!failure.isEmpty()) QFile::remove(partial);
     if (failure.isEmpty())
         Main::DeleteFileQuietly(wavPath);
     else
-        tell(seams, QString("The MP3 file %1 could not be made: %2\n\nNothing is lost; the "
-                            "recording was kept as:\n%3")
+        tell(seams, QString("The MP3 file %1 could not be made: %2\n\n%3")
                         .arg(mp3Path, failure, keepAll({{wavPath, ""}}, mp3Path)));
     if (!encoderPath.isEmpty()) Main::DeleteFileQuietly(encoderPath);
     return failure.isEmpty();

@@ -18,12 +18,6 @@ constexpr qint64 kSlackFrames = CallMix::kRate / 10;
 // Dither and a muted device's noise stay within this of zero; a quiet room does not.
 constexpr qint32 kSilentPeak = 4;
 
-QString callTime(qint64 frames) {
-    const qint64 s = frames / CallMix::kRate;
-    if (s >= 3600) return QString("%1 h %2 min %3 s").arg(s / 3600).arg(s / 60 % 60).arg(s % 60);
-    return QString("%1 min %2 s").arg(s / 60).arg(s % 60);
-}
-
 }  // namespace
 
 CallMix::CallMix(Clock clock, qint64 maxSideBytes)
@@ -37,6 +31,12 @@ CallMix::Clock CallMix::steadyClock() {
         const auto since = steady_clock::now().time_since_epoch();
         return qint64(duration_cast<microseconds>(since).count() * kRate / 1000000);
     };
+}
+
+QString CallMix::callTime(qint64 frames) {
+    const qint64 s = frames / kRate;
+    if (s >= 3600) return QString("%1 h %2 min %3 s").arg(s / 3600).arg(s / 60 % 60).arg(s % 60);
+    return QString("%1 min %2 s").arg(s / 60).arg(s % 60);
 }
 
 void CallMix::openSide(Side side, const QString& path) {

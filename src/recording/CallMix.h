@@ -53,6 +53,8 @@ public:
     QStringList problems() const;
 
     static Clock steadyClock();
+    // A moment of the call as the user reads it: "2 min 5 s", "1 h 0 min 3 s".
+    static QString callTime(qint64 frames);
 
 private:
     struct Input {

@@ -7,6 +7,7 @@
 #include <pulse/context.h>
 
 #include <QStringList>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -27,6 +28,11 @@ public:
     // Brings the recorders in line with the call's streams as the model describes them now.
     void follow(const PulseServerModel& model, const QString& callId);
     void tick() { m_mix.tick(); }
+    // How long the call has been recorded, in frames of the mix.
+    qint64 length() const {
+        return std::max(m_mix.framesWritten(CallMix::Side::Microphone),
+                        m_mix.framesWritten(CallMix::Side::Speaker));
+    }
     void finish();
     // What the user should hear about this recording when it is saved.
     CallReport report() const;

@@ -310,10 +310,15 @@ void PulseConnection::endCall(QString callId) {
     m_onStatus(callId, 7);  // the files are complete before anyone hears of the end
 }
 
-void PulseConnection::finishCall(const QString& callId, Call& call) {
+void PulseConnection::finishCall(const QString& callId, Call& call, bool serverGone) {
     if (!call.recorder) return;
     call.recorder->finish();
-    m_reports[callId] = call.recorder->report();
+    CallReport report = call.recorder->report();
+    if (serverGone)
+        report.notes.prepend(
+            QString("The audio server stopped %1 into the call, and the recording ends there.")
+                .arg(CallMix::callTime(call.recorder->length())));
+    m_reports[callId] = std::move(report);
     call.recorder.reset();
 }
 
@@ -322,7 +327,7 @@ void PulseConnection::serverGone() {
     auto calls = std::exchange(m_calls, {});
     for (auto& [id, call] : calls) {
         if (call.ending) api->time_free(call.ending);
-        finishCall(id, call);
+        finishCall(id, call, true);
         m_onStatus(id, 7);
     }
 }

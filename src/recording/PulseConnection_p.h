@@ -69,7 +69,7 @@ private:
     void changed();
     void updateCalls();
     void followCalls();
-    void finishCall(const QString& callId, Call& call);
+    void finishCall(const QString& callId, Call& call, bool serverGone = false);
     void endCall(QString callId);  // a copy: the call and its key go away here
     void serverGone();
 

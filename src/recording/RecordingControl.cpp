@@ -2,11 +2,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 
 #include "AppError.h"
 #include "ErrorReport.h"
+#include "LeftRecording.h"
 #include "Main.h"
 #include "Prompts.h"
 #include "RecordingView.h"
@@ -17,12 +19,16 @@ namespace {
 
 // The boxes at the end of a call may come long after the user went back to the call
 // application: each one asks for the desktop's attention first.
+// The first of them also carries `once`: news from the start of the recording.
 class AttentionPrompts : public Prompts {
 public:
-    AttentionPrompts(Prompts& prompts, RecordingView& view) : m_prompts(prompts), m_view(view) {}
+    AttentionPrompts(Prompts& prompts, RecordingView& view, QString once)
+        : m_prompts(prompts), m_view(view), m_once(std::move(once)) {}
     MessageAnswer showMessage(const MessageRequest& request) override {
         m_view.askAttention();
-        return m_prompts.showMessage(request);
+        MessageRequest shown = request;
+        if (!m_once.isEmpty()) shown.text += "\n\n" + std::exchange(m_once, {});
+        return m_prompts.showMessage(shown);
     }
     QString askSaveFileName(const SaveFileRequest& request) override {
         return m_prompts.askSaveFileName(request);
@@ -31,7 +37,16 @@ public:
 private:
     Prompts& m_prompts;
     RecordingView& m_view;
+    QString m_once;
 };
+
+// The MP3 path as the user means it, like the file dialog: "~" is the home folder, and a
+// relative name is found from the working folder.
+QString resolvedPath(const QString& typed) {
+    if (typed.isEmpty()) return typed;
+    if (typed == "~" || typed.startsWith("~/")) return QDir::homePath() + typed.mid(1);
+    return QFileInfo(typed).absoluteFilePath();
+}
 
 // The call of that id among the client's calls now.
 CallPtr callWithId(const ICallCollection& calls, const QString& id) {
@@ -91,7 +106,12 @@ void RecordingControl::PushButton6_Click() {
         return;
     }
     bool locked = false;
-    if (trap.run(111, [&] { locked = takeLock(true); }) || !locked) return;
+    // What an earlier run left is the user's recording too: set aside, never deleted.
+    const auto lockAndSetAside = [&] {
+        locked = takeLock(true);
+        if (locked) m_setAside = LeftRecording::setAside();
+    };
+    if (trap.run(111, lockAndSetAside) || !locked) return m_lock.reset();
     trap.run(112, [&] { m_view.setStartEnabled(false); });
     m_recording = Recording{callId};
     trap.run(114, [&] { Main::DeleteFileQuietly(Main::TempFile("result.wav")); });
@@ -113,6 +133,9 @@ void RecordingControl::PushButton6_Click() {
 
 void RecordingControl::prepareToEnd() {
     if (m_skype) m_skype->finishFiles();
+    // The encoder ends with the program: the part it wrote is no recording. What it was making
+    // is still in the temporary folder, for the next start.
+    if (m_finishing) QFile::remove(PartialMp3Path(m_output));
 }
 
 void RecordingControl::oSkype_CallStatus(const CallPtr& call, int status) {
@@ -126,20 +149,20 @@ void RecordingControl::oSkype_CallStatus(const CallPtr& call, int status) {
 
 void RecordingControl::offerRecovery() {
     if (m_recording || m_finishing) return;
-    QString mic, speaker;
+    QStringList files;
     try {
-        mic = Main::TempFile("mic.wav");
-        speaker = Main::TempFile("speaker.wav");
+        files = LeftRecording::files();
     } catch (const AppError&) {
         return;  // "Start Recording" will say what is wrong with the temporary folder
     }
-    if (!Main::FileExists(mic) || !Main::FileExists(speaker)) return;
     // The files of a call another copy is recording now.
-    if (!takeLock(false)) return;
+    if (files.isEmpty() || !takeLock(false)) return;
     const MessageAnswer answer = m_prompts.showMessage(
-        {QString("A recording that was not finished (the program was ended during a call) is "
-                 "still in %1.\n\nSave it now as %2?")
-             .arg(QFileInfo(mic).absolutePath(), m_view.outputPath()),
+        {QString("A recording that was not finished (the program was ended during a call, or "
+                 "while it was saving one) is still in %1: %2.\n\nSave it now as %3?\n\nNo "
+                 "leaves it there, and the next \"Start Recording\" moves it to %4 first.")
+             .arg(Main::TempFolder(), LeftRecording::description(files),
+                  resolvedPath(m_view.outputPath()), DataFolder()),
          Main::ApplicationTitle(), MessageIcon::Question, MessageButtons::YesNo});
     if (answer == MessageAnswer::Yes)
         finishRecording(std::nullopt);
@@ -177,13 +200,13 @@ bool RecordingControl::takeLock(bool tell) {
 void RecordingControl::finishRecording(const std::optional<QString>& callId) {
     m_finishing = true;
     m_view.setStartEnabled(false);
-    AttentionPrompts prompts(m_prompts, m_view);
+    AttentionPrompts prompts(m_prompts, m_view, std::exchange(m_setAside, {}));
     const CallReport report = callId && m_skype ? m_skype->takeCallReport(*callId) : CallReport{};
     if (!report.problems.isEmpty())
-        prompts.showMessage(
-            {report.problems.join("\n\n") + "\n\nThe MP3 file is made from what was recorded.",
-             Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
+        prompts.showMessage({report.problems.join("\n\n") + "\n\nWhat was recorded is saved next.",
+                             Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
     const Output output = chooseOutput();
+    m_output = output.mp3;
     const bool saved = finish(output.mp3, prompts);
     m_view.resetMousePointer();
     m_view.resetProgress();
@@ -197,11 +220,15 @@ void RecordingControl::finishRecording(const std::optional<QString>& callId) {
 }
 
 RecordingControl::Output RecordingControl::chooseOutput() const {
-    const QString wanted = m_view.outputPath();
+    const QString typed = m_view.outputPath();
+    const QString wanted = resolvedPath(typed);
     if (wanted.isEmpty()) return {wanted, {}};
     // A fresh home has no Desktop folder; when it cannot be made, the encoder step says so.
     QDir().mkpath(QFileInfo(wanted).absolutePath());
-    if (!QFileInfo(wanted).isFile()) return {wanted, {}};
+    if (!QFileInfo(wanted).isFile())
+        return {wanted, QFileInfo(typed).isRelative()
+                            ? QString("The recording was saved as %1.").arg(wanted)
+                            : QString()};
     const QString free = FreeFileName(wanted);
     return {free, QString("The recording was saved as %1, because %2 holds an earlier recording.")
                       .arg(free, wanted)};
@@ -212,7 +239,11 @@ bool RecordingControl::finish(const QString& mp3, Prompts& prompts) {
     const AudioSeams seams{&prompts, [this](int v) { m_view.setProgress(v); }, m_encoderBytes};
     try {
         const QString mic = Main::TempFile("mic.wav"), speaker = Main::TempFile("speaker.wav");
+        const QString result = Main::TempFile("result.wav");
         const bool haveMic = Main::FileExists(mic), haveSpeaker = Main::FileExists(speaker);
+        // A call mixed before the program was ended: only the MP3 is left to make.
+        if (!haveMic && !haveSpeaker && Main::FileExists(result))
+            return ConvertToMP3(result, mp3, seams);
         if (!haveMic || !haveSpeaker) {
             QStringList kept;
             if (haveMic) kept << KeepRecording(mic, mp3, "-mic");
@@ -223,7 +254,6 @@ bool RecordingControl::finish(const QString& mp3, Prompts& prompts) {
             // One arg() call: a '%' in a path must not be taken for a place-marker.
             throw AppError(QString("the call client did not write %1.%2").arg(missing, keptText));
         }
-        const QString result = Main::TempFile("result.wav");
         return MergeWave(mic, speaker, mp3, seams) && ConvertToMP3(result, mp3, seams);
     } catch (const AppError& e) {
         prompts.showMessage({"The call could not be saved: " + e.description(),

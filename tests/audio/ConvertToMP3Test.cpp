@@ -2,16 +2,19 @@
 // recording kept whenever the MP3 cannot be made.
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
 #include <memory>
+#include <optional>
 
 #include "FakePrompts.h"
 #include "Main.h"
 #include "RunAndWait.h"
+#include "SmallDisk.h"
 #include "WavBytes.h"
 #include "WaveMP3.h"
 #include "modWave.h"
@@ -129,7 +132,10 @@ private slots:
             return script("stat -c %a \"$0\" > \"$3\"; printf '%s|' \"$@\" >> \"$3\"");
         };
         QVERIFY(ConvertToMP3(wav(), mp3, m_seams));
-        QCOMPARE(readBytes(mp3), ("700\n-h|" + wav() + "|" + mp3 + "|").toLocal8Bit());
+        const QString partial = m_calls->filePath(".odd \"name\" -V9.mp3.partial");
+        QCOMPARE(readBytes(mp3), ("700\n-h|" + wav() + "|" + partial + "|").toLocal8Bit());
+        QCOMPARE(QDir(m_calls->path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList(QFileInfo(mp3).fileName()));
     }
 
     void badOutputPathIsRefusedAndTheRecordingKept_data() {
@@ -170,7 +176,8 @@ private slots:
         QTest::newRow("exit code") << script("echo 'Could not open input' >&2; exit 3")
                                    << "the encoder failed with exit code 3: \"";
         QTest::newRow("no output, exit 0") << script("exit 0") << "left no MP3 file";
-        QTest::newRow("killed") << script("kill -9 $$") << "stopped unexpectedly";
+        QTest::newRow("killed half way")
+            << script("echo part > \"$3\"; kill -9 $$") << "stopped unexpectedly";
         QTest::newRow("not a program") << QByteArray(
                                               "\x7f"
                                               "ELF broken")
@@ -181,16 +188,70 @@ private slots:
         QFETCH(QString, reason);
         m_seams.encoderBytes = [&] { return program; };
         const QString mp3 = m_calls->filePath("call.mp3");
+        const QByteArray recording = readBytes(wav());
         QVERIFY(!ConvertToMP3(wav(), mp3, m_seams));
         QCOMPARE(m_prompts.messages.size(), 1);
         const QString text = m_prompts.messages[0].text;
         QVERIFY2(text.startsWith("The MP3 file " + mp3 + " could not be made: "), qPrintable(text));
         QVERIFY2(text.contains(reason), qPrintable(text));
         QVERIFY(text.endsWith(m_calls->filePath("call.wav")));
-        QVERIFY(QFile::exists(m_calls->filePath("call.wav")));
+        // No part of an MP3 is left: only the recording, whole.
+        QCOMPARE(QDir(m_calls->path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList("call.wav"));
+        QCOMPARE(readBytes(m_calls->filePath("call.wav")), recording);
         QVERIFY(!QFile::exists(encoder()));
         if (QTest::currentDataTag() == QLatin1String("exit code"))
             QVERIFY(text.contains("The encoder said: Could not open input"));
+    }
+
+    // Real failures of the real encoder: nothing is left in the MP3's folder, and the recording
+    // is kept whole where the box says, or stays where it was and the box says that.
+    void anMp3ThatCannotBeWrittenLeavesNoPartOfIt_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("full");
+        QTest::addColumn<QString>("keptAs");
+        QTest::newRow("folder full") << "call.mp3" << true << "call.wav";
+        QTest::newRow("name too long") << QString(300, 'a') + ".mp3" << false << "dated";
+        QTest::newRow("name too long in bytes")
+            << QString(140, QChar(0x0436)) + ".mp3" << false << "dated";
+        QTest::newRow("nowhere to keep") << "call.mp3" << true << "";
+    }
+    void anMp3ThatCannotBeWrittenLeavesNoPartOfIt() {
+        QFETCH(QString, name);
+        QFETCH(bool, full);
+        QFETCH(QString, keptAs);
+        std::optional<SmallDisk> disk;
+        if (full) disk.emplace(m_calls->filePath("small"), 64 * 1024);
+        if (disk && !disk->isMounted()) QSKIP(qPrintable(disk->why()));
+        if (keptAs.isEmpty()) qputenv("XDG_DATA_HOME", "/dev/null/data");
+        writeBytes(wav(), pcmWav(tone(1000, 10)));
+        const QByteArray recording = readBytes(wav());
+        const QString folder = full ? m_calls->filePath("small") : m_calls->path();
+        const QString mp3 = folder + "/" + name;
+        QVERIFY(!ConvertToMP3(wav(), mp3, m_seams));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+        const QString data = m_data->filePath("vocorda-call-recorder");
+        const QStringList kept = QDir(data).entryList(QDir::Files);
+        const QString text = m_prompts.messages.value(0).text;
+        QVERIFY2(text.startsWith("The MP3 file " + mp3 + " could not be made: the encoder "),
+                 qPrintable(text));
+        if (keptAs.isEmpty()) {
+            QVERIFY2(text.contains("\n\nThe recording could not be moved to a safe place; copy "
+                                   "it by hand to a folder of your own now:\n" +
+                                   wav() + " could not be moved"),
+                     qPrintable(text));
+            QCOMPARE(readBytes(wav()), recording);
+            return;
+        }
+        QCOMPARE(kept.size(), 1);
+        if (keptAs == "dated")
+            QVERIFY2(kept[0].startsWith("Call 20"), qPrintable(kept[0]));
+        else
+            QCOMPARE(kept[0], keptAs);
+        QVERIFY2(text.endsWith("\n\nNothing is lost; the recording was kept as:\n" + data + "/" +
+                               kept[0]),
+                 qPrintable(text));
+        QCOMPARE(readBytes(data + "/" + kept[0]), recording);
     }
 };
 

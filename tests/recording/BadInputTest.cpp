@@ -92,7 +92,7 @@ private slots:
             << int(Mp3FolderCannotBeMade) << "does not exist";
         QTest::newRow("MP3 folder read-only") << int(Mp3FolderReadOnly) << "could not be made";
         QTest::newRow("MP3 path is a folder") << int(Mp3PathIsFolder) << "is a folder";
-        QTest::newRow("disk full while encoding") << int(DiskFull) << "could not be made";
+        QTest::newRow("a device as the MP3 file") << int(DiskFull) << "is a device, not a file";
         QTest::newRow("temporary folder unwritable") << int(TempUnwritable) << "cannot be started";
         QTest::newRow("encoder cannot start") << int(EncoderWillNotStart) << "could not be started";
         QTest::newRow("call of one second") << int(OneSecondCall) << "Done.";
@@ -185,19 +185,35 @@ private slots:
             QVERIFY2(!QFile::exists(path("temp/") + name), name);  // the next press deletes these
     }
 
+    // Killed during the call, or while its MP3 was being made.
+    void recordingLeftByAKilledProgramIsOfferedAtStart_data() {
+        QTest::addColumn<QStringList>("left");
+        QTest::addColumn<QString>("what");
+        QTest::newRow("two sides") << QStringList{"mic.wav", "speaker.wav"}
+                                   << "the two sides of a call (mic.wav and speaker.wav)";
+        QTest::newRow("mixed") << QStringList{"result.wav"}
+                               << "a call, mixed but not yet made into an MP3 file (result.wav)";
+    }
     void recordingLeftByAKilledProgramIsOfferedAtStart() {
-        writeBytes(path("temp/mic.wav"), tone(1.5));
-        writeBytes(path("temp/speaker.wav"), tone(1.0));
+        QFETCH(QStringList, left);
+        QFETCH(QString, what);
+        for (const QString& name : left) writeBytes(path("temp/" + name), tone(1.5));
         auto form = makeForm();
         form->start();
         form->Text3->setText(path("calls/recovered.mp3"));
         QTRY_VERIFY(!m_prompts.messages.isEmpty());
         const MessageRequest& question = m_prompts.messages[0];
         QCOMPARE(question.buttons, MessageButtons::YesNo);
-        QVERIFY2(question.text.contains(path("temp")), qPrintable(question.text));
+        QCOMPARE(question.text,
+                 QString("A recording that was not finished (the program was ended during a "
+                         "call, or while it was saving one) is still in %1: %2.\n\nSave it now "
+                         "as %3?\n\nNo leaves it there, and the next \"Start Recording\" moves "
+                         "it to %4 first.")
+                     .arg(path("temp"), what, path("calls/recovered.mp3"),
+                          path("data/vocorda-call-recorder")));
         QTRY_COMPARE(m_prompts.texts().last(), QString("Done."));
         QVERIFY(QFileInfo(path("calls/recovered.mp3")).size() > 0);
-        QVERIFY(!QFile::exists(path("temp/mic.wav")));
+        QCOMPARE(QDir(path("temp")).entryList(QDir::Files), QStringList());
     }
 
     void declinedRecoveryLeavesTheFiles() {

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -470,8 +471,14 @@ private slots:
         m_server->startSoftphone();
         QVERIFY(recordFirstCall());
         QTest::qWait(1500);
-        m_server->kill();
+        m_server->killServers();  // the call application plays on
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
+        const QString note = m_client->takeCallReport("FakeSoftphone").notes.value(0);
+        QVERIFY2(QRegularExpression("^The audio server stopped 0 min [12] s into the call, and the "
+                                    "recording ends there.$")
+                     .match(note)
+                     .hasMatch(),
+                 qPrintable(note));
         for (const char* side : {"mic.wav", "speaker.wav"}) {
             const QString path = m_dir->filePath(side);
             QVERIFY(infoOf(path).DataSize > kBytesPerSecond);

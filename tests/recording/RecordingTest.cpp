@@ -79,7 +79,6 @@ private slots:
     void cleanup() { m_form.reset(); }
 
     void wholeRoadGivesTheMp3WithBothSides() {
-        plantStaleFiles();
         m_form->PushButton6->click();
         QVERIFY(!m_form->PushButton6->isEnabled());
         QCOMPARE(m_call->redirects,
@@ -124,8 +123,7 @@ private slots:
             "Your side of the call stopped being recorded 0 min 1 s into the call.";
         m_world.reports["call-1"] = CallReport{{lost}, {}};
         m_world.raise(m_call, clsFinished);
-        QCOMPARE(texts(),
-                 QStringList({lost + "\n\nThe MP3 file is made from what was recorded.", "Done."}));
+        QCOMPARE(texts(), QStringList({lost + "\n\nWhat was recorded is saved next.", "Done."}));
         QCOMPARE(m_prompts.messages[0].icon, MessageIcon::Warning);
         QVERIFY(QFileInfo(calls("call.mp3")).size() > 0);
         QVERIFY(tempIsClean());
@@ -348,6 +346,49 @@ private slots:
         QVERIFY(QFileInfo(kept).size() > 44);
         QVERIFY(tempIsClean());
         QVERIFY(m_form->PushButton6->isEnabled());
+    }
+
+    // What a killed program left is set aside, never replaced, and said once.
+    void aLeftRecordingIsMovedAsideBeforeTheNextOne() {
+        plantStaleFiles();
+        QStringList kept;
+        for (const auto& [name, suffix] :
+             {std::pair{"mic.wav", "-mic"}, {"speaker.wav", "-speaker"}, {"result.wav", ""}})
+            kept << m_dir->filePath(
+                "data/vocorda-call-recorder/Call " +
+                QFileInfo(temp(name)).lastModified().toString("yyyy-MM-dd hh.mm.ss") + suffix +
+                ".wav");
+        m_prompts.nextAnswers.enqueue(MessageAnswer::No);
+        startWindow();
+        m_form->PushButton6->click();
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(texts().last(),
+                 "Done.\n\nA recording that was not finished earlier was still in "
+                 "the temporary folder. So that this recording could not replace "
+                 "it, it was moved to:\n" +
+                     kept.join('\n'));
+        for (const QString& file : kept) QCOMPARE(readBytes(file), QByteArray("stale"));
+        m_form->PushButton6->click();
+        m_world.raise(m_call, clsFinished);
+        QVERIFY(!texts().last().contains("not finished"));
+    }
+
+    // As the file dialog takes them; the window keeps the path as typed.
+    void typedPathsAreTheFilesTheUserMeans() {
+        qputenv("HOME", m_dir->filePath("home").toLocal8Bit());
+        const QString working = QDir::currentPath();
+        QDir::setCurrent(calls(""));
+        for (const QString typed : {"-call.mp3", "~/Calls/call.mp3"}) {
+            m_form->Text3->setText(typed);
+            m_form->PushButton6->click();
+            m_world.raise(m_call, clsFinished);
+            const QString saved =
+                typed == "-call.mp3" ? calls("-call.mp3") : m_dir->filePath("home/Calls/call.mp3");
+            QCOMPARE(texts().last(), "Done.\nThe recording was saved as " + saved + ".");
+            QVERIFY(QFileInfo(saved).size() > 0);
+            QCOMPARE(m_form->Text3->text(), typed);
+        }
+        QDir::setCurrent(working);
     }
 
     void pathChangedDuringTheCallIsUsed() {

@@ -279,6 +279,10 @@ QProcess* PulseTestServer::play(const QString& sink, const std::vector<qint16>& 
 void PulseTestServer::kill() {
     for (auto& program : m_programs) stopProgram(program.get());
     m_programs.clear();
+    killServers();
+}
+
+void PulseTestServer::killServers() {
     // The services first, the bus they talk over last.
     for (auto it = m_servers.rbegin(); it != m_servers.rend(); ++it) stopProgram(it->get());
     m_servers.clear();

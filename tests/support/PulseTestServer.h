@@ -21,6 +21,8 @@ public:
     // Returns an empty text on success, else why the server could not be had.
     QString start();
     void kill();
+    // The servers only, as when they crash or are stopped: their clients stay.
+    void killServers();
 
     // Starts a program against the server; it stays running until the server is stopped or
     // stopProgram() is called.
