@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -214,6 +215,28 @@ private slots:
         QTRY_COMPARE(m_prompts.texts().last(), QString("Done."));
         QVERIFY(QFileInfo(path("calls/recovered.mp3")).size() > 0);
         QCOMPARE(QDir(path("temp")).entryList(QDir::Files), QStringList());
+    }
+
+    // Closed while the encoder writes: no part of an MP3 is left, and the mix stays for the
+    // next start.
+    void closedWhileEncodingLeavesNoPartOfTheMp3() {
+        m_encoder = [] { return QByteArray("#!/bin/sh\necho part > \"$3\"\nsleep 2\n"); };
+        auto form = makeForm();
+        form->start();
+        form->Text3->setText(path("calls/call.mp3"));
+        QStringList left;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!QFile::exists(path("calls/.call.mp3.partial"))) return;
+            poll.stop();
+            form->close();
+            left = QDir(path("calls")).entryList(QDir::Files | QDir::Hidden) +
+                   QDir(path("temp")).entryList({"*.wav"}, QDir::Files);
+        });
+        poll.start(20);
+        form->PushButton6->click();
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(left, QStringList("result.wav"));
     }
 
     void declinedRecoveryLeavesTheFiles() {
