@@ -227,12 +227,13 @@ bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSea
         failure = encodeFailure(exitCode, partial, commandLine, errorOutput);
         if (failure.isEmpty()) failure = giveName(partial, mp3Path);
     }
-    if (!failure.isEmpty()) QFile::remove(partial);
-    if (failure.isEmpty())
+    if (failure.isEmpty()) {
         Main::DeleteFileQuietly(wavPath);
-    else
+    } else {
+        QFile::remove(partial);
         tell(seams, QString("The MP3 file %1 could not be made: %2\n\n%3")
                         .arg(mp3Path, failure, keepAll({{wavPath, ""}}, mp3Path)));
+    }
     if (!encoderPath.isEmpty()) Main::DeleteFileQuietly(encoderPath);
     return failure.isEmpty();
 }
