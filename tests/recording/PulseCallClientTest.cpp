@@ -76,6 +76,13 @@ std::vector<int> toneRuns(const std::vector<qint16>& samples, const std::vector<
     return result;
 }
 
+// How much of the samples holds the tone alone, in 10 ms steps: a loaded test server now and
+// then fails to play a few milliseconds (PipeWire here), which costs a step, not the check.
+double toneTime(const std::vector<qint16>& samples, int hertz) {
+    const auto runs = toneRuns(samples, {hertz});
+    return double(std::count(runs.begin(), runs.end(), 0)) / double(runs.size());
+}
+
 // A 800 Hz tone switched on and off at random in 50 ms steps: a pattern to find in both sides.
 std::vector<qint16> gatedTone(int seconds) {
     std::vector<qint16> samples(size_t(seconds) * 48000);
@@ -247,8 +254,8 @@ private slots:
         }
         const auto mic = secondsOf(m_dir->filePath("mic.wav"), 1, 2);
         const auto speaker = secondsOf(m_dir->filePath("speaker.wav"), 1, 2);
-        QVERIFY2(ToneShare(mic, 1000, 48000) > 0.9, "the microphone side holds the user's voice");
-        QVERIFY2(ToneShare(speaker, 600, 48000) > 0.9, "the far side holds the call's own sound");
+        QVERIFY2(toneTime(mic, 1000) > 0.95, "the microphone side holds the user's voice");
+        QVERIFY2(toneTime(speaker, 600) > 0.95, "the far side holds the call's own sound");
         QVERIFY2(ToneShare(speaker, 1500, 48000) < 0.001, "another application is not in it");
         QVERIFY(ToneShare(mic, 600, 48000) < 0.01);
         qInfo("%s: microphone side %+.2f dB, far side %+.2f dB against their sources",
@@ -269,7 +276,7 @@ private slots:
         m_server->stopProgram(browser);
         QTRY_VERIFY(m_events.has("X input", clsFinished));
         const auto speaker = secondsOf(m_dir->filePath("speaker.wav"), 1, 2);
-        QVERIFY2(ToneShare(speaker, 700, 48000) > 0.9, "the far side holds the page's sound");
+        QVERIFY2(toneTime(speaker, 700) > 0.95, "the far side holds the page's sound");
         QVERIFY(ToneShare(speaker, 1500, 48000) < 0.001);
         QVERIFY(m_client->takeCallReport("X input").notes.isEmpty());  // neither side is silent
     }
@@ -293,10 +300,10 @@ private slots:
         const auto first = secondsOf(path, 0.7, 1.7),
                    both = secondsOf(path, stopped - 1.2, stopped - 0.2),
                    second = secondsOf(path, stopped + 0.8, stopped + 1.8);
-        QVERIFY(ToneShare(first, 600, 48000) > 0.9);
+        QVERIFY(toneTime(first, 600) > 0.95);
         QVERIFY(ToneShare(both, 600, 48000) > 0.3 && ToneShare(both, 900, 48000) > 0.3);
         QVERIFY2(std::abs(levelDb(both) - 3) < 0.5, "two streams are summed");
-        QVERIFY(ToneShare(second, 900, 48000) > 0.9 && ToneShare(second, 600, 48000) < 0.001);
+        QVERIFY(toneTime(second, 900) > 0.95 && ToneShare(second, 600, 48000) < 0.001);
     }
 
     void theMicrophoneSideFollowsAMovedCapture() {
