@@ -1,6 +1,7 @@
 // vocorda-recordbench: what recording a call costs the program: the CPU time and memory of its
 // own process while it records a call with two playback streams, one of which moves halfway,
-// against a private audio server (VOCORDA_TEST_SERVER=pipewire for PipeWire).
+// against a private audio server (VOCORDA_TEST_SERVER=pipewire for PipeWire); then what keeping
+// two streams on the clock costs when their devices run 1000 ppm apart.
 //   vocorda-recordbench [--seconds N]
 #include <sys/resource.h>
 
@@ -13,6 +14,7 @@
 
 #include "PulseCallClient.h"
 #include "PulseTestServer.h"
+#include "RateFollower.h"
 
 namespace {
 
@@ -29,6 +31,28 @@ double residentMegabytes() {
     for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ')[0].toDouble() / 1024;
     return 0;
+}
+
+// Both streams resampled all along, in 20 ms blocks: CPU time against the call's length.
+double correctionShare(int minutes) {
+    constexpr int kRate = 48000, kBlock = kRate / 50;
+    std::vector<qint16> block(kBlock, 1000), out;
+    RateFollower followers[2] = {RateFollower(kRate), RateFollower(kRate)};
+    qint64 made[2] = {0, 0};
+    const double cpu0 = cpuSeconds();
+    for (qint64 now = 0; now < qint64(minutes) * 60 * kRate; now += kBlock) {
+        for (int i = 0; i < 2; ++i) {
+            out.clear();
+            made[i] += followers[i].convert(block.data(), kBlock, out);
+            // Devices 1000 ppm apart: each stream drifts off its place by a frame a second.
+            followers[i].note(made[i] - now + (i ? 1 : -1) * now / 1000);
+        }
+        if (now % kRate != 0) continue;
+        const qint64 first = *followers[0].closeSecond(), second = *followers[1].closeSecond();
+        followers[0].measure((first - second) / 2);
+        followers[1].measure((second - first) / 2);
+    }
+    return 100 * (cpuSeconds() - cpu0) / (minutes * 60.0);
 }
 
 }  // namespace
@@ -75,5 +99,7 @@ int main(int argc, char** argv) {
                 qPrintable(PulseTestServer::kind()), wall);
     std::printf("  CPU %.3f s = %.2f%% of one core\n", cpu, 100 * cpu / wall);
     std::printf("  resident memory %.1f MB at the start, %.1f MB at the end\n", rss0, rss1);
+    std::printf("keeping two streams 1000 ppm off on the clock: %.3f%% of one core\n",
+                correctionShare(60));
     return 0;
 }

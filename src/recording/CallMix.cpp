@@ -3,6 +3,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -23,7 +24,8 @@ constexpr qint32 kSilentPeak = 4;
 CallMix::CallMix(Clock clock, qint64 maxSideBytes)
     : m_clock(std::move(clock)),
       m_sides{{SideState(maxSideBytes), SideState(maxSideBytes)}},
-      m_leadAt(m_clock()) {}
+      m_leadAt(m_clock()),
+      m_start(m_leadAt) {}
 
 CallMix::Clock CallMix::steadyClock() {
     return [] {
@@ -60,6 +62,7 @@ CallMix::Input* CallMix::deliverer(int input, qint64 frames) {
     if (it == m_inputs.end() || it->second.ended) return nullptr;
     Input& in = it->second;
     const qint64 now = m_clock();
+    if (const qint64 second = (now - m_start) / kRate; second > m_second) closeSecond(second);
     if (!in.placed) {
         // A moved stream keeps its own latency: joining at the newest moment of another stream
         // would shift this side by the difference.
@@ -71,15 +74,55 @@ CallMix::Input* CallMix::deliverer(int input, qint64 frames) {
         in.end = std::max(endsNow - frames, m_sides[index(in.side)].written);
         in.placed = true;
     }
+    if (in.stalled) resume(in, now, frames);
     in.lastAt = now;
     return &in;
+}
+
+// Each second, every stream's place against the others: its lead on the clock less what the
+// streams delivering in both seconds moved on average. A server that runs slow or loses time
+// moves them all alike; a device on its own clock moves only its streams.
+void CallMix::closeSecond(qint64 second) {
+    std::vector<Input*> measured;
+    double moved = 0;
+    int movers = 0;
+    for (auto& [id, in] : m_inputs) {
+        const std::optional<qint64> best = in.follower.closeSecond();
+        if (!best || in.ended) continue;
+        if (in.bestSecond == m_second - 1) moved += double(*best - in.best), ++movers;
+        in.best = *best;
+        in.bestSecond = m_second;
+        measured.push_back(&in);
+    }
+    if (movers) m_common += moved / movers;
+    for (Input* in : measured) in->follower.measure(in->best - std::llround(m_common));
+    m_second = second;
+}
+
+// Silence put in or a new place is no move of the stream's own: this second and the last say
+// nothing of where all streams went.
+void CallMix::forgetSecond(Input& in) {
+    in.follower.closeSecond();
+    in.bestSecond = -2;
+}
+
+// A stream back from a stall takes its held place against the others again: the present, not
+// squeezed.
+void CallMix::resume(Input& in, qint64 now, qint64 frames) {
+    in.stalled = false;
+    forgetSecond(in);
+    const std::optional<qint64> place = in.follower.place();
+    const qint64 start = place ? now - m_start + *place + std::llround(m_common) - frames : in.end;
+    if (start < in.end) in.follower.restart();
+    if (start <= in.end) return;
+    in.pending.resize(in.pending.size() + size_t(start - in.end), 0);
+    in.end = start;
 }
 
 void CallMix::push(int input, const qint16* samples, qint64 frames) {
     Input* in = frames > 0 ? deliverer(input, frames) : nullptr;
     if (!in) return;
-    in->pending.insert(in->pending.end(), samples, samples + frames);
-    delivered(*in, frames);
+    delivered(*in, in->follower.convert(samples, frames, in->pending));
 }
 
 void CallMix::pushSilence(int input, qint64 frames) {
@@ -91,6 +134,7 @@ void CallMix::pushSilence(int input, qint64 frames) {
 
 void CallMix::delivered(Input& in, qint64 frames) {
     in.end += frames;
+    in.follower.note(in.end - (in.lastAt - m_start));
     advance(in.end);
     flush(in.side);
 }
@@ -180,6 +224,8 @@ void CallMix::padStalled() {
             in.pending.resize(in.pending.size() + size_t(target - in.end), 0);
             in.end = target;
             in.lastAt = m_leadAt - kSlackFrames;
+            in.stalled = true;
+            forgetSecond(in);
         }
     for (Side side : {Side::Microphone, Side::Speaker}) {
         SideState& state = m_sides[index(side)];

@@ -12,6 +12,7 @@
 #include <map>
 #include <vector>
 
+#include "RateFollower.h"
 #include "WavWriter.h"
 
 class CallMix {
@@ -64,7 +65,11 @@ private:
         qint64 end = 0;       // timeline position just past the last frame delivered
         std::vector<qint16> pending;
         bool ended = false;
-        qint64 lastAt = 0;  // the clock when it last delivered
+        qint64 lastAt = 0;     // the clock when it last delivered
+        bool stalled = false;  // padded with silence since it last delivered
+        RateFollower follower{kRate};
+        qint64 best = 0;  // its best lead on the clock in the last second it delivered
+        qint64 bestSecond = -2;
     };
     struct Ended {
         qint64 end;
@@ -81,6 +86,9 @@ private:
     static size_t index(Side side) { return size_t(side); }
     Input* deliverer(int input, qint64 frames);
     void delivered(Input& in, qint64 frames);
+    void resume(Input& in, qint64 now, qint64 frames);
+    void closeSecond(qint64 second);
+    static void forgetSecond(Input& in);
     void advance(qint64 position);
     void writeUpTo(SideState& state, Side side, qint64 position);
     qint64 frontier(Side side) const;
@@ -95,4 +103,7 @@ private:
     int m_nextInput = 1;
     qint64 m_lead = 0;  // the newest moment any input has delivered
     qint64 m_leadAt = 0;
+    qint64 m_start = 0;   // the clock at the timeline's first frame
+    qint64 m_second = 0;  // of the clock since the start
+    double m_common = 0;  // how far all streams moved together on the clock
 };

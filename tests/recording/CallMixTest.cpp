@@ -12,6 +12,12 @@ namespace {
 
 using Side = CallMix::Side;
 constexpr qint64 kSecond = CallMix::kRate;
+// Hours of a call; under the sanitizers, minutes.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr qint64 kCallMinutes = 20;
+#else
+constexpr qint64 kCallMinutes = 180;
+#endif
 
 // A WAV file's data, when its header counts exactly the bytes in the file.
 std::vector<qint16> countedSamples(const QString& path) {
@@ -293,6 +299,96 @@ private slots:
         QVERIFY(!m_mix->isSilent(Side::Speaker));
         CallMix unopened([this] { return m_now; });
         QVERIFY(!unopened.isSilent(Side::Speaker));
+    }
+
+    // A microphone and speakers on two clocks, delivering in the server's bursts: the sides stay
+    // within 20 ms of each other, no silence comes into a stream that delivers, a stall of 2 s
+    // still gives 2 s of silence, and on one clock (even one slower than the system's) every
+    // sample stays as it was.
+    void sidesOnTwoClocksStayInTimeForHours_data() {
+        QTest::addColumn<double>("micPpm");
+        QTest::addColumn<double>("speakerPpm");
+        QTest::addColumn<qint64>("minutes");
+        QTest::newRow("two clocks, a stall") << +100.0 << -100.0 << kCallMinutes;
+        QTest::newRow("one clock") << 0.0 << 0.0 << qint64(10);
+        QTest::newRow("a slow server that loses time") << -3000.0 << -3000.0 << qint64(10);
+        QTest::newRow("clocks far apart") << +1000.0 << -1000.0 << qint64(20);
+    }
+    void sidesOnTwoClocksStayInTimeForHours() {
+        QFETCH(double, micPpm);
+        QFETCH(double, speakerPpm);
+        QFETCH(qint64, minutes);
+        const bool oneClock = micPpm == speakerPpm;
+        open(Side::Microphone);
+        open(Side::Speaker);
+        struct Device {
+            int input;
+            double ppm;
+            qint64 sent = 0;
+            int waited = 0;
+            qint64 lost = 0;  // frames the server never delivered
+        };
+        Device devices[2] = {{m_mix->addInput(Side::Microphone), micPpm},
+                             {m_mix->addInput(Side::Speaker), speakerPpm}};
+        const qint64 minute = 60 * kSecond, end = minutes * minute;
+        const qint64 stall = oneClock ? end : end / 2;
+        // What a device heard: a steady level, and a mark at each minute of real time.
+        const auto heard = [&](const Device& d, qint64 frame) {
+            const double minutes = double(frame + d.lost) / (1 + d.ppm * 1e-6) / double(minute);
+            return qint16(std::abs(minutes - std::round(minutes)) * double(minute) < 0.5 ? 20000
+                                                                                         : 1000);
+        };
+        unsigned seed = 1;
+        std::vector<qint16> block;
+        for (m_now = 0; m_now < end; m_now += kSecond / 100) {
+            for (Device& d : devices) {
+                // A slow server loses 30 ms of every stream now and then.
+                if (d.ppm < -2000 && m_now % (37 * kSecond) == 36 * kSecond)
+                    d.lost += kSecond * 3 / 100;
+                const auto made = qint64(double(m_now) * (1 + d.ppm * 1e-6)) - d.lost;
+                if (&d == devices && m_now >= stall && m_now < stall + 2 * kSecond) d.sent = made;
+                seed = seed * 1103515245 + 12345;
+                if ((seed >> 16) % 3 != 0 && ++d.waited < 5) continue;  // bursts of 10 to 50 ms
+                d.waited = 0;
+                block.clear();
+                for (qint64 f = d.sent; f < made; ++f) block.push_back(heard(d, f));
+                m_mix->push(d.input, block.data(), qint64(block.size()));
+                d.sent = std::max(d.sent, made);
+            }
+            if (m_now % (kSecond / 4) == 0) m_mix->tick();
+        }
+        m_mix->finish();
+        QFile mic(path(Side::Microphone)), speaker(path(Side::Speaker));
+        QVERIFY(mic.open(QIODevice::ReadOnly) && speaker.open(QIODevice::ReadOnly));
+        const auto mark = [&](QFile& file, qint64 around) {
+            if (!file.seek(44 + 2 * (around - kSecond))) return qint64(-1);
+            const QByteArray bytes = file.read(4 * kSecond);
+            const auto s = samplesOf(bytes, 0, bytes.size());
+            return around - kSecond + qint64(std::max_element(s.begin(), s.end()) - s.begin());
+        };
+        int worst = 0;
+        for (qint64 at = minute; at < end - minute; at += minute) {
+            if (at == stall) continue;  // the microphone's mark is in its stall
+            const qint64 offset = mark(mic, at) - mark(speaker, at);
+            worst = std::max(worst, int(std::abs(offset)));
+            QVERIFY2(std::abs(offset) <= kSecond / 50,
+                     qPrintable(QString("%1 frames apart at %2 min").arg(offset).arg(at / minute)));
+        }
+        qInfo("the sides at most %.1f ms apart", worst * 1000.0 / kSecond);
+        // Silence only where the microphone stalled, as long as it stalled.
+        for (QFile* file : {&mic, &speaker}) {
+            qint64 silent = 0, changed = 0;
+            QVERIFY(file->seek(44 + 2 * kSecond));
+            while (!file->atEnd()) {
+                const QByteArray bytes = file->read(1 << 20);
+                for (qint16 s : samplesOf(bytes, 0, bytes.size()))
+                    silent += s == 0, changed += s != 0 && s != 1000 && s != 20000;
+            }
+            const qint64 expected = file == &mic && !oneClock ? 2 * kSecond : 0;
+            QVERIFY2(std::abs(silent - expected) <= kSecond / 10,
+                     qPrintable(QString("%1 frames of silence").arg(silent)));
+            if (oneClock) QCOMPARE(changed, qint64(0));
+        }
     }
 };
 
