@@ -16,6 +16,7 @@ namespace {
 // first delivery.
 constexpr qint64 kStalledFrames = CallMix::kRate * 3 / 10;
 constexpr qint64 kSlackFrames = CallMix::kRate / 10;
+constexpr qint64 kMaxLatency = CallMix::kRate * 2;
 // Dither and a muted device's noise stay within this of zero; a quiet room does not.
 constexpr qint32 kSilentPeak = 4;
 
@@ -63,20 +64,33 @@ CallMix::Input* CallMix::deliverer(int input, qint64 frames) {
     Input& in = it->second;
     const qint64 now = m_clock();
     if (const qint64 second = (now - m_start) / kRate; second > m_second) closeSecond(second);
-    if (!in.placed) {
-        // A moved stream keeps its own latency: joining at the newest moment of another stream
-        // would shift this side by the difference.
-        const auto previous = m_ended.find(in.continues);
-        const qint64 endsNow = previous != m_ended.end()
-                                   ? previous->second.end + now - previous->second.lastAt
-                                   : m_lead + now - m_leadAt;
-        if (previous != m_ended.end()) m_ended.erase(previous);
-        in.end = std::max(endsNow - frames, m_sides[index(in.side)].written);
-        in.placed = true;
-    }
+    if (!in.placed) place(in, now, frames);
     if (in.stalled) resume(in, now, frames);
     in.lastAt = now;
     return &in;
+}
+
+// The frames arriving now end at the newest moment, or for a moved stream where its old stream
+// would be by now; earlier by as much as they were heard earlier than the call's first
+// stream's. What that puts before what is written is gone.
+void CallMix::place(Input& in, qint64 now, qint64 frames) {
+    // A moved stream keeps its own latency when the server does not tell it: joining at the
+    // newest moment of another stream would shift this side by the difference.
+    const auto previous = m_ended.find(in.continues);
+    const qint64 endsNow = previous != m_ended.end()
+                               ? previous->second.end + now - previous->second.lastAt
+                               : m_lead + now - m_leadAt;
+    if (previous != m_ended.end()) m_ended.erase(previous);
+    // More is no device's: a server that has not yet measured.
+    if (in.latency) in.latency = std::clamp(*in.latency, -kMaxLatency, kMaxLatency);
+    if (in.latency && !m_latency) m_latency = in.latency;
+    in.lag = in.latency ? *in.latency - *m_latency : 0;
+    in.end = std::max(endsNow - frames, m_sides[index(in.side)].written) - in.lag;
+    in.placed = true;
+}
+
+void CallMix::setLatency(int input, qint64 frames) {
+    if (const auto it = m_inputs.find(input); it != m_inputs.end()) it->second.latency = frames;
 }
 
 // Each second, every stream's place against the others: its lead on the clock less what the
@@ -135,7 +149,7 @@ void CallMix::pushSilence(int input, qint64 frames) {
 void CallMix::delivered(Input& in, qint64 frames) {
     in.end += frames;
     in.follower.note(in.end - (in.lastAt - m_start));
-    advance(in.end);
+    advance(in.end + in.lag);
     flush(in.side);
 }
 
@@ -147,7 +161,7 @@ void CallMix::endInput(int input) {
         m_inputs.erase(it);
         return;
     }
-    m_ended[input] = {it->second.end, it->second.lastAt};
+    m_ended[input] = {it->second.end + it->second.lag, it->second.lastAt};
     flush(it->second.side);
 }
 
@@ -220,9 +234,9 @@ void CallMix::padStalled() {
     }
     const qint64 target = m_lead - kSlackFrames;
     for (auto& [id, in] : m_inputs)
-        if (in.placed && !in.ended && in.end < m_lead - kStalledFrames) {
-            in.pending.resize(in.pending.size() + size_t(target - in.end), 0);
-            in.end = target;
+        if (in.placed && !in.ended && in.end + in.lag < m_lead - kStalledFrames) {
+            in.pending.resize(in.pending.size() + size_t(target - in.lag - in.end), 0);
+            in.end = target - in.lag;
             in.lastAt = m_leadAt - kSlackFrames;
             in.stalled = true;
             forgetSecond(in);
@@ -244,12 +258,14 @@ void CallMix::tick() {
 void CallMix::finish() {
     for (auto it = m_inputs.begin(); it != m_inputs.end();)
         it = it->second.placed ? std::next(it) : m_inputs.erase(it);
-    for (auto& [id, in] : m_inputs) in.ended = true;
+    // A stream heard later than it came (a sink's monitor) is written whole.
+    qint64 end = m_lead;
+    for (auto& [id, in] : m_inputs) in.ended = true, end = std::max(end, in.end);
     for (Side side : {Side::Microphone, Side::Speaker}) {
         SideState& state = m_sides[index(side)];
         if (!state.writer.isOpen()) continue;
         flush(side);
-        writeUpTo(state, side, m_lead);
+        writeUpTo(state, side, end);
         state.writer.finish();
     }
     m_inputs.clear();

@@ -10,6 +10,7 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "RateFollower.h"
@@ -36,6 +37,10 @@ public:
     // Returns its input number.
     int addInput(Side side, int continues = 0);
     void push(int input, const qint16* samples, qint64 frames);
+    // How long before its next delivery's last frame reaches us it was heard (negative: it
+    // will be heard later, as a sink plays what its monitor gives), as the server tells it.
+    // Streams are placed by it when they start and after a move.
+    void setLatency(int input, qint64 frames);
     void pushSilence(int input, qint64 frames);
     // The stream is gone; what it delivered is still written.
     void endInput(int input);
@@ -65,14 +70,16 @@ private:
         qint64 end = 0;       // timeline position just past the last frame delivered
         std::vector<qint16> pending;
         bool ended = false;
-        qint64 lastAt = 0;     // the clock when it last delivered
+        qint64 lastAt = 0;  // the clock when it last delivered
+        std::optional<qint64> latency;
+        qint64 lag = 0;        // how much earlier than the call's first stream it is heard
         bool stalled = false;  // padded with silence since it last delivered
         RateFollower follower{kRate};
         qint64 best = 0;  // its best lead on the clock in the last second it delivered
         qint64 bestSecond = -2;
     };
     struct Ended {
-        qint64 end;
+        qint64 end;  // as it arrived
         qint64 lastAt;
     };
     struct SideState {
@@ -85,6 +92,7 @@ private:
 
     static size_t index(Side side) { return size_t(side); }
     Input* deliverer(int input, qint64 frames);
+    void place(Input& in, qint64 now, qint64 frames);
     void delivered(Input& in, qint64 frames);
     void resume(Input& in, qint64 now, qint64 frames);
     void closeSecond(qint64 second);
@@ -101,9 +109,10 @@ private:
     std::map<int, Input> m_inputs;
     std::map<int, Ended> m_ended;  // where each ended input stopped, for its continuation
     int m_nextInput = 1;
-    qint64 m_lead = 0;  // the newest moment any input has delivered
+    qint64 m_lead = 0;  // the newest moment any input has delivered, as it arrived
     qint64 m_leadAt = 0;
-    qint64 m_start = 0;   // the clock at the timeline's first frame
-    qint64 m_second = 0;  // of the clock since the start
-    double m_common = 0;  // how far all streams moved together on the clock
+    std::optional<qint64> m_latency;  // of the first stream placed with a known one
+    qint64 m_start = 0;               // the clock at the timeline's first frame
+    qint64 m_second = 0;              // of the clock since the start
+    double m_common = 0;              // how far all streams moved together on the clock
 };

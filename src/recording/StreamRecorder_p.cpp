@@ -35,7 +35,9 @@ void StreamRecorder::connect(pa_context* context, bool refuseMonitors) {
     attr.maxlength = uint32_t(-1);
     attr.fragsize = kFragmentBytes;
     // The recorder follows the call itself: a stream the server would move elsewhere is lost.
-    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    const auto flags =
+        pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
+                          PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_record(m_stream, m_target.device.toUtf8().constData(), &attr, flags) < 0)
         m_state = State::Lost;
 }
@@ -78,7 +80,13 @@ void StreamRecorder::onRead(pa_stream*, size_t, void* self) {
     static_cast<StreamRecorder*>(self)->drain();
 }
 
+// The server's latency of a record stream is that of the next frame to read: its source's,
+// and the frames queued before it; for a sink's monitor, less the sink's.
 void StreamRecorder::drain() {
+    pa_usec_t usec = 0;
+    int negative = 0;
+    const bool timed = pa_stream_get_latency(m_stream, &usec, &negative) == 0;
+    qint64 latency = (negative ? -1 : 1) * qint64(usec) * CallMix::kRate / 1000000;
     for (;;) {
         const size_t readable = pa_stream_readable_size(m_stream);
         if (readable == 0 || readable == size_t(-1)) break;
@@ -86,6 +94,8 @@ void StreamRecorder::drain() {
         size_t bytes = 0;
         if (pa_stream_peek(m_stream, &data, &bytes) < 0 || bytes == 0) break;
         const qint64 frames = qint64(bytes / 4);
+        latency -= frames;
+        if (timed) m_mix.setLatency(m_input, latency);
         if (!data) {
             m_mix.pushSilence(m_input, frames);  // a hole in the stream
         } else {

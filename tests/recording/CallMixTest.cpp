@@ -301,6 +301,47 @@ private slots:
         QVERIFY(!unopened.isSilent(Side::Speaker));
     }
 
+    // A microphone whose frames come 150 ms after they were heard, a sink's monitor whose frames
+    // come 30 ms before they are played, then the microphone moved to a device 40 ms late: a
+    // moment heard on both sides is at one place in both files.
+    void streamsArePlacedWhereTheyWereHeard() {
+        open(Side::Microphone);
+        open(Side::Speaker);
+        struct Stream {
+            int input;
+            qint64 latency;
+            qint16 level;
+            qint64 sent = 0;  // the moment heard by its next frame
+        };
+        Stream mic{m_mix->addInput(Side::Microphone), kSecond * 15 / 100, 1},
+            far{m_mix->addInput(Side::Speaker), -kSecond * 3 / 100, 2};
+        const auto deliver = [&](Stream& s) {
+            std::vector<qint16> block;
+            for (; s.sent < m_now - s.latency; ++s.sent)
+                block.push_back(s.sent % (2 * kSecond) < kSecond / 100 ? 9 : s.level);
+            m_mix->setLatency(s.input, s.latency);
+            m_mix->push(s.input, block.data(), qint64(block.size()));
+        };
+        for (m_now = kSecond / 100; m_now <= 5 * kSecond; m_now += kSecond / 100) {
+            if (m_now == 3 * kSecond) {
+                m_mix->endInput(mic.input);
+                mic = {m_mix->addInput(Side::Microphone, mic.input), kSecond * 4 / 100, 1, m_now};
+            }
+            deliver(mic);
+            deliver(far);
+            if (m_now % (kSecond / 4) == 0) m_mix->tick();
+        }
+        m_mix->finish();
+        const auto mine = samples(Side::Microphone), theirs = samples(Side::Speaker);
+        for (qint64 mark : {2 * kSecond, 4 * kSecond}) {
+            const auto at = [mark](const std::vector<qint16>& side) {
+                return std::find(side.begin() + mark - kSecond / 2, side.end(), 9) - side.begin();
+            };
+            QCOMPARE(at(mine), mark);
+            QCOMPARE(at(theirs), mark);
+        }
+    }
+
     // A microphone and speakers on two clocks, delivering in the server's bursts: the sides stay
     // within 20 ms of each other, no silence comes into a stream that delivers, a stall of 2 s
     // still gives 2 s of silence, and on one clock (even one slower than the system's) every
