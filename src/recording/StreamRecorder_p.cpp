@@ -4,6 +4,18 @@ namespace {
 
 constexpr uint32_t kFragmentBytes = CallMix::kRate * 4 / 20;  // 50 ms of stereo
 
+// pa_stream_get_latency holds a monitor's time at zero until the stream has recorded more than
+// the sink's latency, so a stream's first frames would seem to be played as they come: the
+// part of the sink's latency it leaves out.
+pa_usec_t heldBack(pa_stream* stream) {
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream);
+    if (!timing || timing->write_index < 0) return 0;
+    const pa_usec_t recorded =
+        pa_bytes_to_usec(uint64_t(timing->write_index), pa_stream_get_sample_spec(stream)) +
+        timing->transport_usec + timing->source_usec;
+    return timing->sink_usec > recorded ? timing->sink_usec - recorded : 0;
+}
+
 }  // namespace
 
 StreamRecorder::StreamRecorder(pa_context* context, CallMix& mix, CallMix::Side side, Target target,
@@ -86,7 +98,8 @@ void StreamRecorder::drain() {
     pa_usec_t usec = 0;
     int negative = 0;
     const bool timed = pa_stream_get_latency(m_stream, &usec, &negative) == 0;
-    qint64 latency = (negative ? -1 : 1) * qint64(usec) * CallMix::kRate / 1000000;
+    const qint64 signedUsec = (negative ? -1 : 1) * qint64(usec) - qint64(heldBack(m_stream));
+    qint64 latency = signedUsec * CallMix::kRate / 1000000;
     for (;;) {
         const size_t readable = pa_stream_readable_size(m_stream);
         if (readable == 0 || readable == size_t(-1)) break;
