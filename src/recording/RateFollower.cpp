@@ -16,8 +16,6 @@ constexpr double kMaxCorrection = 0.002;
 // The server's bursts stay well inside this once a median of seconds is taken.
 constexpr double kEngageSeconds = 0.003;
 constexpr size_t kRecent = 5;
-// Three times what two clocks 1000 ppm apart move a stream against the other in a second.
-constexpr double kStepSeconds = 0.0015;
 // A 32-tap filter: a passband far beyond speech, a fraction of a millisecond of delay, and
 // under half a percent of a core for two streams (VoIP quality, 3, costs more).
 constexpr int kQuality = 2;
@@ -58,7 +56,8 @@ qint64 RateFollower::convert(const qint16* samples, qint64 frames, std::vector<q
 }
 
 // A median: the server's bursts and a second in which the streams lost time apart are no
-// clock.
+// clock. Time one stream alone loses (PipeWire drops a cycle of a playback now and then, and
+// more when it moves) is made up the same way: the sides stay in time.
 void RateFollower::measure(qint64 place) {
     m_recent.push_back(place);
     if (m_recent.size() > kRecent) m_recent.pop_front();
@@ -66,13 +65,7 @@ void RateFollower::measure(qint64 place) {
     std::vector<qint64> sorted(m_recent.begin(), m_recent.end());
     std::nth_element(sorted.begin(), sorted.begin() + kRecent / 2, sorted.end());
     const qint64 median = sorted[kRecent / 2];
-    // A clock moves a stream a little every second; a jump is time the server lost on one
-    // stream (PipeWire drops a 5 ms cycle of one stream now and then): no clock to follow.
-    if (!m_place)
-        m_place = median;
-    else if (std::abs(median - m_median) > kStepSeconds * m_rate)
-        *m_place += median - m_median;
-    m_median = median;
+    if (!m_place) m_place = median;
     steer(median - *m_place);
 }
 

@@ -50,7 +50,6 @@ private:
     std::optional<qint64> m_best;
     std::deque<qint64> m_recent;  // the last seconds' places
     std::optional<qint64> m_place;
-    qint64 m_median = 0;
     double m_integral = 0;
     double m_correction = 0;
     // The last frames passed untouched: the resampler starts from them, without a seam.

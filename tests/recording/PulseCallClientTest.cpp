@@ -63,15 +63,26 @@ double levelDb(const std::vector<qint16>& samples) {
     return 20 * std::log10(rmsOf(samples) / (8000 / std::sqrt(2.0)));
 }
 
+// The samples in steps of `frames`.
+std::vector<std::vector<qint16>> stepsOf(const std::vector<qint16>& samples, size_t frames) {
+    std::vector<std::vector<qint16>> steps;
+    for (size_t at = 0; at + frames <= samples.size(); at += frames)
+        steps.emplace_back(samples.begin() + qsizetype(at),
+                           samples.begin() + qsizetype(at + frames));
+    return steps;
+}
+
+bool holdsTone(const std::vector<qint16>& step, int hertz, double share, int rate) {
+    return rmsOf(step) > 1000 && ToneShare(step, hertz, rate) > share;
+}
+
 // Which tone each 10 ms of the samples holds: the tone's index, or -1 for silence or a mix.
 std::vector<int> toneRuns(const std::vector<qint16>& samples, const std::vector<int>& hertz) {
     std::vector<int> result;
-    for (size_t at = 0; at + 480 <= samples.size(); at += 480) {
-        const std::vector<qint16> window(samples.begin() + qsizetype(at),
-                                         samples.begin() + qsizetype(at + 480));
+    for (const auto& step : stepsOf(samples, 480)) {
         int found = -1;
         for (size_t i = 0; i < hertz.size(); ++i)
-            if (rmsOf(window) > 1000 && ToneShare(window, hertz[i], 48000) > 0.6) found = int(i);
+            if (holdsTone(step, hertz[i], 0.6, 48000)) found = int(i);
         result.push_back(found);
     }
     return result;
@@ -82,14 +93,11 @@ std::vector<int> toneRuns(const std::vector<qint16>& samples, const std::vector<
 // costs a step, not the check.
 double toneTime(const std::vector<qint16>& samples, int hertz, double share = 0.6,
                 int rate = 48000) {
-    const size_t step = size_t(rate / 100);
-    int held = 0, steps = 0;
-    for (size_t at = 0; at + step <= samples.size(); at += step, ++steps) {
-        const std::vector<qint16> window(samples.begin() + qsizetype(at),
-                                         samples.begin() + qsizetype(at + step));
-        held += rmsOf(window) > 1000 && ToneShare(window, hertz, rate) > share;
-    }
-    return steps ? double(held) / steps : 0;
+    const auto steps = stepsOf(samples, size_t(rate / 100));
+    const auto held = std::count_if(steps.begin(), steps.end(), [&](const auto& step) {
+        return holdsTone(step, hertz, share, rate);
+    });
+    return steps.empty() ? 0 : double(held) / double(steps.size());
 }
 
 // A 800 Hz tone switched on and off at random in 50 ms steps: a pattern to find in both sides.
@@ -104,21 +112,20 @@ std::vector<qint16> gatedTone(int seconds) {
     return samples;
 }
 
-// How many 10 ms steps the second side's loudness trails the first's (negative: leads).
+// How many milliseconds the second side's loudness trails the first's (negative: leads), up to
+// 200.
 int envelopeLag(const std::vector<qint16>& first, const std::vector<qint16>& second) {
     const auto envelope = [](const std::vector<qint16>& samples) {
         std::vector<double> e;
-        for (size_t at = 0; at + 480 <= samples.size(); at += 480)
-            e.push_back(
-                rmsOf({samples.begin() + qsizetype(at), samples.begin() + qsizetype(at + 480)}));
+        for (const auto& step : stepsOf(samples, 48)) e.push_back(rmsOf(step));
         return e;
     };
     const auto a = envelope(first), b = envelope(second);
     int best = 0;
     double bestScore = -1;
-    for (int lag = -20; lag <= 20; ++lag) {
+    for (int lag = -200; lag <= 200; ++lag) {
         double score = 0;
-        for (int i = 20; i + 20 < int(a.size()); ++i) score += a[size_t(i)] * b[size_t(i + lag)];
+        for (int i = 200; i + 200 < int(a.size()); ++i) score += a[size_t(i)] * b[size_t(i + lag)];
         if (score > bestScore) bestScore = score, best = lag;
     }
     return best;
@@ -430,8 +437,11 @@ private slots:
         const int lag = envelopeLag(secondsOf(m_dir->filePath("mic.wav"), end - 2.5, end),
                                     secondsOf(m_dir->filePath("speaker.wav"), end - 2.5, end));
         qInfo("%s: the sides are %d ms apart after the moves", qPrintable(PulseTestServer::kind()),
-              lag * 10);
-        QVERIFY2(std::abs(lag) <= 4, qPrintable(QString("%1 ms").arg(lag * 10)));
+              lag);
+        // PipeWire 0.3.65 starts the sides about 5 ms apart (a delay it does not report) and
+        // drops 1-3 ms of the call's playback in each move.
+        const int allowed = PulseTestServer::kind() == "pipewire" ? 30 : 20;
+        QVERIFY2(std::abs(lag) <= allowed, qPrintable(QString("%1 ms").arg(lag)));
     }
 
     void aServerWithoutStreamMonitorsRecordsTheWholeOutputAndSaysSo() {
