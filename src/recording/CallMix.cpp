@@ -17,6 +17,9 @@ namespace {
 constexpr qint64 kStalledFrames = CallMix::kRate * 3 / 10;
 constexpr qint64 kSlackFrames = CallMix::kRate / 10;
 constexpr qint64 kMaxLatency = CallMix::kRate * 2;
+// Farther than a server's bursts or two clocks move a stream against the others in a second,
+// and less than one of PipeWire's cycles (5.3 ms).
+constexpr qint64 kLostFrames = CallMix::kRate / 200;
 // Dither and a muted device's noise stay within this of zero; a quiet room does not.
 constexpr qint32 kSilentPeak = 4;
 
@@ -98,19 +101,38 @@ void CallMix::setLatency(int input, qint64 frames) {
 // moves them all alike; a device on its own clock moves only its streams.
 void CallMix::closeSecond(qint64 second) {
     std::vector<Input*> measured;
-    double moved = 0;
-    int movers = 0;
+    std::vector<std::pair<Input*, qint64>> moves;
     for (auto& [id, in] : m_inputs) {
         const std::optional<qint64> best = in.follower.closeSecond();
         if (!best || in.ended) continue;
-        if (in.bestSecond == m_second - 1) moved += double(*best - in.best), ++movers;
+        if (in.bestSecond == m_second - 1) moves.push_back({&in, *best - in.best});
         in.best = *best;
         in.bestSecond = m_second;
         measured.push_back(&in);
     }
-    if (movers) m_common += moved / movers;
+    makeUpLostTime(moves);
+    double moved = 0;
+    for (const auto& [in, move] : moves) moved += double(move);
+    if (!moves.empty()) m_common += moved / double(moves.size());
     for (Input* in : measured) in->follower.measure(in->best - std::llround(m_common));
     m_second = second;
+}
+
+// A stream that fell behind the others by more than a cycle in one second lost that time (a
+// playback that ran dry, or one the server was moving, gives its monitor nothing for it while
+// the sink plays silence): it gets that silence, and the sides stay in time.
+void CallMix::makeUpLostTime(std::vector<std::pair<Input*, qint64>>& moves) {
+    if (moves.size() < 2) return;
+    qint64 kept = std::numeric_limits<qint64>::min();
+    for (const auto& [in, move] : moves) kept = std::max(kept, move);
+    for (auto& [in, move] : moves) {
+        const qint64 lost = kept - move;
+        if (lost <= kLostFrames) continue;
+        in->pending.resize(in->pending.size() + size_t(lost), 0);
+        in->end += lost;
+        in->best += lost;
+        move = kept;
+    }
 }
 
 // Silence put in or a new place is no move of the stream's own: this second and the last say

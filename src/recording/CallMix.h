@@ -96,6 +96,7 @@ private:
     void delivered(Input& in, qint64 frames);
     void resume(Input& in, qint64 now, qint64 frames);
     void closeSecond(qint64 second);
+    void makeUpLostTime(std::vector<std::pair<Input*, qint64>>& moves);
     static void forgetSecond(Input& in);
     void advance(qint64 position);
     void writeUpTo(SideState& state, Side side, qint64 position);

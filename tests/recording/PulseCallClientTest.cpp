@@ -433,15 +433,19 @@ private slots:
         const WaveInfo mic = infoOf(m_dir->filePath("mic.wav"));
         const WaveInfo speaker = infoOf(m_dir->filePath("speaker.wav"));
         QVERIFY(std::abs(qint64(mic.DataSize) - qint64(speaker.DataSize)) <= 512);
+        const auto lagAt = [&](double from, double to) {
+            return envelopeLag(secondsOf(m_dir->filePath("mic.wav"), from, to),
+                               secondsOf(m_dir->filePath("speaker.wav"), from, to));
+        };
         const double end = double(mic.DataSize) / kBytesPerSecond - 0.2;
-        const int lag = envelopeLag(secondsOf(m_dir->filePath("mic.wav"), end - 2.5, end),
-                                    secondsOf(m_dir->filePath("speaker.wav"), end - 2.5, end));
-        qInfo("%s: the sides are %d ms apart after the moves", qPrintable(PulseTestServer::kind()),
-              lag);
-        // PipeWire 0.3.65 starts the sides about 5 ms apart (a delay it does not report) and
-        // drops 1-3 ms of the call's playback in each move.
-        const int allowed = PulseTestServer::kind() == "pipewire" ? 30 : 20;
-        QVERIFY2(std::abs(lag) <= allowed, qPrintable(QString("%1 ms").arg(lag)));
+        const int before = lagAt(0.3, 1.3), after = lagAt(end - 2.5, end);
+        qInfo("%s: the sides are %d ms apart before the moves, %d ms after",
+              qPrintable(PulseTestServer::kind()), before, after);
+        // PipeWire 0.3.65 starts them about 5 ms apart here, by a delay of its own that it does
+        // not report; what the moves add stays within 20 ms.
+        QVERIFY2(std::abs(before) <= 10, qPrintable(QString("%1 ms").arg(before)));
+        QVERIFY2(std::abs(after - before) <= 20,
+                 qPrintable(QString("%1 ms, then %2 ms").arg(before).arg(after)));
     }
 
     void aServerWithoutStreamMonitorsRecordsTheWholeOutputAndSaysSo() {
