@@ -15,8 +15,9 @@ int openOutput(const QString& output) {
     const int fd = ::open(QFile::encodeName(output).constData(), O_RDONLY | O_NONBLOCK);
     char drain[4096];
     if (fd >= 0)
-        while (::fcntl(fd, F_SETPIPE_SZ, PacedMicrophone::kOutputBytes) < 0)
-            if (::read(fd, drain, sizeof drain) < 0 && errno != EAGAIN) return -1;
+        while (::fcntl(fd, F_SETPIPE_SZ, PacedMicrophone::kOutputBytes) < 0)  // while too full
+            if (errno != EBUSY || (::read(fd, drain, sizeof drain) < 0 && errno != EAGAIN))
+                return ::close(fd), -1;
     return fd;
 }
 
