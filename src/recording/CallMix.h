@@ -37,7 +37,7 @@ public:
     // Returns its input number.
     int addInput(Side side, int continues = 0);
     void push(int input, const qint16* samples, qint64 frames);
-    // How long before its next delivery's last frame reaches us it was heard (negative: it
+    // How long before its first delivery's last frame reaches us it was heard (negative: it
     // will be heard later, as a sink plays what its monitor gives), as the server tells it.
     // Streams are placed by it when they start and after a move.
     void setLatency(int input, qint64 frames);

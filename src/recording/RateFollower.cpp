@@ -56,8 +56,8 @@ qint64 RateFollower::convert(const qint16* samples, qint64 frames, std::vector<q
 }
 
 // A median: the server's bursts and a second in which the streams lost time apart are no
-// clock. Time one stream alone loses (PipeWire drops a cycle of a playback now and then, and
-// more when it moves) is made up the same way: the sides stay in time.
+// clock. Time one stream alone loses, too little for the mix to fill with silence, is made up
+// the same way: the sides stay in time.
 void RateFollower::measure(qint64 place) {
     m_recent.push_back(place);
     if (m_recent.size() > kRecent) m_recent.pop_front();

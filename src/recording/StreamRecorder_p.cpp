@@ -1,5 +1,7 @@
 #include "StreamRecorder_p.h"
 
+#include <optional>
+
 namespace {
 
 constexpr uint32_t kFragmentBytes = CallMix::kRate * 4 / 20;  // 50 ms of stereo
@@ -14,6 +16,16 @@ pa_usec_t heldBack(pa_stream* stream) {
         pa_bytes_to_usec(uint64_t(timing->write_index), pa_stream_get_sample_spec(stream)) +
         timing->transport_usec + timing->source_usec;
     return timing->sink_usec > recorded ? timing->sink_usec - recorded : 0;
+}
+
+// The server's latency of a record stream is that of the next frame to read: its source's,
+// and the frames queued before it; for a sink's monitor, less the sink's. In frames.
+std::optional<qint64> latencyOf(pa_stream* stream) {
+    pa_usec_t usec = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(stream, &usec, &negative) != 0) return std::nullopt;
+    const qint64 signedUsec = (negative ? -1 : 1) * qint64(usec) - qint64(heldBack(stream));
+    return signedUsec * CallMix::kRate / 1000000;
 }
 
 }  // namespace
@@ -92,14 +104,9 @@ void StreamRecorder::onRead(pa_stream*, size_t, void* self) {
     static_cast<StreamRecorder*>(self)->drain();
 }
 
-// The server's latency of a record stream is that of the next frame to read: its source's,
-// and the frames queued before it; for a sink's monitor, less the sink's.
+// Only the first frames of a stream are placed by its latency.
 void StreamRecorder::drain() {
-    pa_usec_t usec = 0;
-    int negative = 0;
-    const bool timed = pa_stream_get_latency(m_stream, &usec, &negative) == 0;
-    const qint64 signedUsec = (negative ? -1 : 1) * qint64(usec) - qint64(heldBack(m_stream));
-    qint64 latency = signedUsec * CallMix::kRate / 1000000;
+    std::optional<qint64> latency = m_delivered ? std::nullopt : latencyOf(m_stream);
     for (;;) {
         const size_t readable = pa_stream_readable_size(m_stream);
         if (readable == 0 || readable == size_t(-1)) break;
@@ -107,8 +114,8 @@ void StreamRecorder::drain() {
         size_t bytes = 0;
         if (pa_stream_peek(m_stream, &data, &bytes) < 0 || bytes == 0) break;
         const qint64 frames = qint64(bytes / 4);
-        latency -= frames;
-        if (timed) m_mix.setLatency(m_input, latency);
+        if (latency) m_mix.setLatency(m_input, *latency - frames), latency.reset();
+        m_delivered = true;
         if (!data) {
             m_mix.pushSilence(m_input, frames);  // a hole in the stream
         } else {

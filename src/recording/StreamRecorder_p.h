@@ -54,5 +54,6 @@ private:
     std::function<void()> m_onChange;
     pa_stream* m_stream = nullptr;
     State m_state = State::Connecting;
+    bool m_delivered = false;
     std::vector<qint16> m_mono;
 };

@@ -344,8 +344,8 @@ private slots:
 
     // A microphone and speakers on two clocks, delivering in the server's bursts: the sides stay
     // within 20 ms of each other (after time one of them lost, too), no silence comes into a stream
-    // that delivers, a stall of 2 s still gives 2 s of silence, and on one clock (even one slower
-    // than the system's) every sample stays as it was.
+    // that delivers but for time it lost, a stall of 2 s still gives 2 s of silence, and on one
+    // clock (even one slower than the system's) every sample stays as it was.
     void sidesOnTwoClocksStayInTimeForHours_data() {
         QTest::addColumn<double>("micPpm");
         QTest::addColumn<double>("speakerPpm");
