@@ -44,13 +44,10 @@ double correctionShare(int minutes) {
         for (int i = 0; i < 2; ++i) {
             out.clear();
             made[i] += followers[i].convert(block.data(), kBlock, out);
-            // Devices 1000 ppm apart: each stream drifts off its place by a frame a second.
-            followers[i].note(made[i] - now + (i ? 1 : -1) * now / 1000);
         }
         if (now % kRate != 0) continue;
-        const qint64 first = *followers[0].closeSecond(), second = *followers[1].closeSecond();
-        followers[0].measure((first - second) / 2);
-        followers[1].measure((second - first) / 2);
+        // Devices 1000 ppm apart: each stream drifts off its record by a frame a second.
+        for (int i = 0; i < 2; ++i) followers[i].measure(made[i] - now + (i ? 1 : -1) * now / 1000);
     }
     return 100 * (cpuSeconds() - cpu0) / (minutes * 60.0);
 }

@@ -3,7 +3,6 @@
 #include <QtEndian>
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -11,32 +10,25 @@
 
 namespace {
 
-// An input this far behind the newest moment gets silence (a stream with nothing to play
-// delivers nothing); the slack leaves room for the server's own latency and for a stream's
-// first delivery.
+// A side with no stream keeps up with the other once it is this far behind.
 constexpr qint64 kStalledFrames = CallMix::kRate * 3 / 10;
+// What is written stays this far behind the newest moment: a stream that starts now takes its
+// place just behind the present, and must find it not yet written.
 constexpr qint64 kSlackFrames = CallMix::kRate / 10;
-constexpr qint64 kMaxLatency = CallMix::kRate * 2;
-// Farther than a server's bursts or two clocks move a stream against the others in a second,
-// and less than one of PipeWire's cycles (5.3 ms).
-constexpr qint64 kLostFrames = CallMix::kRate / 200;
+// A stream with no record after this much is taken as arriving now: a server that keeps none.
+constexpr qint64 kNoRecordFrames = CallMix::kRate * 2;
 // Dither and a muted device's noise stay within this of zero; a quiet room does not.
 constexpr qint32 kSilentPeak = 4;
 
 }  // namespace
 
-CallMix::CallMix(Clock clock, qint64 maxSideBytes)
-    : m_clock(std::move(clock)),
-      m_sides{{SideState(maxSideBytes), SideState(maxSideBytes)}},
-      m_leadAt(m_clock()),
-      m_start(m_leadAt) {}
+CallMix::CallMix(qint64 maxSideBytes)
+    : m_sides{{SideState(maxSideBytes), SideState(maxSideBytes)}} {}
 
-CallMix::Clock CallMix::steadyClock() {
-    return [] {
-        using namespace std::chrono;
-        const auto since = steady_clock::now().time_since_epoch();
-        return qint64(duration_cast<microseconds>(since).count() * kRate / 1000000);
-    };
+qint64 CallMix::steadyNow() {
+    using namespace std::chrono;
+    const auto since = steady_clock::now().time_since_epoch();
+    return qint64(duration_cast<microseconds>(since).count() * kRate / 1000000);
 }
 
 QString CallMix::callTime(qint64 frames) {
@@ -59,145 +51,97 @@ int CallMix::addInput(Side side, int continues) {
     return id;
 }
 
-// The input, placed in time if this is its first delivery (the frames arriving now end now);
-// null when it takes none.
-CallMix::Input* CallMix::deliverer(int input, qint64 frames) {
+CallMix::Input* CallMix::live(int input) {
     const auto it = m_inputs.find(input);
-    if (it == m_inputs.end() || it->second.ended) return nullptr;
-    Input& in = it->second;
-    const qint64 now = m_clock();
-    if (const qint64 second = (now - m_start) / kRate; second > m_second) closeSecond(second);
-    if (!in.placed) place(in, now, frames);
-    if (in.stalled) resume(in, now, frames);
-    in.lastAt = now;
-    return &in;
-}
-
-// The frames arriving now end at the newest moment, or for a moved stream where its old stream
-// would be by now; earlier by as much as they were heard earlier than the call's first
-// stream's. What that puts before what is written is gone.
-void CallMix::place(Input& in, qint64 now, qint64 frames) {
-    // A moved stream keeps its own latency when the server does not tell it: joining at the
-    // newest moment of another stream would shift this side by the difference.
-    const auto previous = m_ended.find(in.continues);
-    const qint64 endsNow = previous != m_ended.end()
-                               ? previous->second.end + now - previous->second.lastAt
-                               : m_lead + now - m_leadAt;
-    if (previous != m_ended.end()) m_ended.erase(previous);
-    // More is no device's: a server that has not yet measured.
-    if (in.latency) in.latency = std::clamp(*in.latency, -kMaxLatency, kMaxLatency);
-    if (in.latency && !m_latency) m_latency = in.latency;
-    in.lag = in.latency ? *in.latency - *m_latency : 0;
-    in.end = std::max(endsNow - frames, m_sides[index(in.side)].written) - in.lag;
-    in.placed = true;
-}
-
-void CallMix::setLatency(int input, qint64 frames) {
-    if (const auto it = m_inputs.find(input); it != m_inputs.end()) it->second.latency = frames;
-}
-
-// Each second, every stream's place against the others: its lead on the clock less what the
-// streams delivering in both seconds moved on average. A server that runs slow or loses time
-// moves them all alike; a device on its own clock moves only its streams.
-void CallMix::closeSecond(qint64 second) {
-    std::vector<Input*> measured;
-    std::vector<std::pair<Input*, qint64>> moves;
-    for (auto& [id, in] : m_inputs) {
-        const std::optional<qint64> best = in.follower.closeSecond();
-        if (!best || in.ended) continue;
-        if (in.bestSecond == m_second - 1) moves.push_back({&in, *best - in.best});
-        in.best = *best;
-        in.bestSecond = m_second;
-        measured.push_back(&in);
-    }
-    makeUpLostTime(moves);
-    double moved = 0;
-    for (const auto& [in, move] : moves) moved += double(move);
-    if (!moves.empty()) m_common += moved / double(moves.size());
-    for (Input* in : measured) in->follower.measure(in->best - std::llround(m_common));
-    m_second = second;
-}
-
-// A stream that fell behind the others by more than a cycle in one second lost that time (a
-// playback that ran dry, or one the server was moving, gives its monitor nothing for it while
-// the sink plays silence): it gets that silence, and the sides stay in time.
-void CallMix::makeUpLostTime(std::vector<std::pair<Input*, qint64>>& moves) {
-    if (moves.size() < 2) return;
-    qint64 kept = std::numeric_limits<qint64>::min();
-    for (const auto& [in, move] : moves) kept = std::max(kept, move);
-    for (auto& [in, move] : moves) {
-        const qint64 lost = kept - move;
-        if (lost <= kLostFrames) continue;
-        in->pending.resize(in->pending.size() + size_t(lost), 0);
-        in->end += lost;
-        in->best += lost;
-        move = kept;
-    }
-}
-
-// Silence put in or a new place is no move of the stream's own: this second and the last say
-// nothing of where all streams went.
-void CallMix::forgetSecond(Input& in) {
-    in.follower.closeSecond();
-    in.bestSecond = -2;
-}
-
-// A stream back from a stall takes its held place against the others again: the present, not
-// squeezed.
-void CallMix::resume(Input& in, qint64 now, qint64 frames) {
-    in.stalled = false;
-    forgetSecond(in);
-    const std::optional<qint64> place = in.follower.place();
-    const qint64 start = place ? now - m_start + *place + std::llround(m_common) - frames : in.end;
-    if (start < in.end) in.follower.restart();
-    if (start <= in.end) return;
-    in.pending.resize(in.pending.size() + size_t(start - in.end), 0);
-    in.end = start;
+    return it == m_inputs.end() || it->second.ended ? nullptr : &it->second;
 }
 
 void CallMix::push(int input, const qint16* samples, qint64 frames) {
-    Input* in = frames > 0 ? deliverer(input, frames) : nullptr;
+    Input* in = frames > 0 ? live(input) : nullptr;
     if (!in) return;
+    in->delivered += frames;
     delivered(*in, in->follower.convert(samples, frames, in->pending));
 }
 
 void CallMix::pushSilence(int input, qint64 frames) {
-    Input* in = frames > 0 ? deliverer(input, frames) : nullptr;
+    Input* in = frames > 0 ? live(input) : nullptr;
     if (!in) return;
+    in->delivered += frames;
     in->pending.resize(in->pending.size() + size_t(frames), 0);
     delivered(*in, frames);
 }
 
+void CallMix::record(int input, qint64 produced, qint64 heard) {
+    Input* in = produced > 0 ? live(input) : nullptr;
+    if (!in) return;
+    if (!m_origin) m_origin = heard - produced;
+    in->timing.note({produced, heard - *m_origin});
+    if (!in->placed) place(*in, *in->timing.start());
+    delivered(*in, 0);
+}
+
+// A moved stream's new device may have heard a moment that the old one gave already.
+void CallMix::place(Input& in, qint64 start) {
+    in.placed = true;
+    in.end = start + qint64(in.pending.size());
+    const auto previous = m_ended.find(in.continues);
+    if (previous == m_ended.end()) return;
+    const auto twice = std::clamp<qint64>(previous->second - start, 0, qint64(in.pending.size()));
+    in.pending.erase(in.pending.begin(), in.pending.begin() + qsizetype(twice));
+    m_ended.erase(previous);
+}
+
 void CallMix::delivered(Input& in, qint64 frames) {
     in.end += frames;
-    in.follower.note(in.end - (in.lastAt - m_start));
-    advance(in.end + in.lag);
+    if (!in.placed) return;
+    keepTime(in);
+    advance(in.end);
     flush(in.side);
 }
 
+void CallMix::keepTime(Input& in) {
+    const qint64 held = in.follower.place().value_or(0);
+    while (const auto check = in.timing.check(in.delivered, in.end, held)) {
+        if (check->silence > 0) putSilence(in, check->at, check->silence);
+        if (check->ahead) in.follower.measure(*check->ahead);
+    }
+}
+
+// Before the stream's frame `at`, or what of it is not yet written.
+void CallMix::putSilence(Input& in, qint64 at, qint64 frames) {
+    const qint64 after = std::clamp<qint64>(in.delivered - at, 0, qint64(in.pending.size()));
+    in.pending.insert(in.pending.end() - qsizetype(after), size_t(frames), 0);
+    in.end += frames;
+}
+
 void CallMix::endInput(int input) {
-    const auto it = m_inputs.find(input);
-    if (it == m_inputs.end() || it->second.ended) return;
-    it->second.ended = true;
-    if (!it->second.placed) {
-        m_inputs.erase(it);
+    Input* in = live(input);
+    if (!in) return;
+    if (!in->placed && !in->pending.empty()) placeAtLead(*in);
+    in->ended = true;
+    if (!in->placed) {
+        m_inputs.erase(input);
         return;
     }
-    m_ended[input] = {it->second.end + it->second.lag, it->second.lastAt};
-    flush(it->second.side);
+    m_ended[input] = in->end;
+    flush(in->side);
 }
 
-void CallMix::advance(qint64 position) {
-    if (position <= m_lead) return;
-    m_lead = position;
-    m_leadAt = m_clock();
+// For a stream the server keeps no record of: its frames are taken as arriving now.
+void CallMix::placeAtLead(Input& in) {
+    place(in, m_lead - qint64(in.pending.size()));
+    delivered(in, 0);
 }
 
-// Everything delivered by every live input is written; an ended input never holds a side back.
+// Everything delivered by every live input is written; an ended input never holds a side back,
+// and one that waits for its first record holds it where it is.
 qint64 CallMix::frontier(Side side) const {
-    qint64 live = std::numeric_limits<qint64>::max(), ended = m_sides[index(side)].written;
+    const qint64 written = m_sides[index(side)].written;
+    qint64 live = std::numeric_limits<qint64>::max(), ended = written;
     for (const auto& [id, in] : m_inputs) {
-        if (in.side != side || !in.placed) continue;
+        if (in.side != side) continue;
+        if (!in.placed && !in.pending.empty()) return written;
+        if (!in.placed) continue;
         if (in.ended)
             ended = std::max(ended, in.end);
         else
@@ -209,7 +153,7 @@ qint64 CallMix::frontier(Side side) const {
 bool CallMix::hasLiveInput(Side side) const {
     return std::any_of(m_inputs.begin(), m_inputs.end(), [side](const auto& entry) {
         const Input& in = entry.second;
-        return in.side == side && in.placed && !in.ended;
+        return in.side == side && !in.ended && (in.placed || !in.pending.empty());
     });
 }
 
@@ -247,47 +191,36 @@ void CallMix::writeUpTo(SideState& state, Side side, qint64 position) {
     state.written = position;
 }
 
-void CallMix::padStalled() {
-    // Nothing delivered at all for a while (every device idle or changing): time goes on.
-    const qint64 now = m_clock();
-    if (now - m_leadAt > kStalledFrames) {
-        m_lead += now - m_leadAt;
-        m_leadAt = now;
-    }
-    const qint64 target = m_lead - kSlackFrames;
-    for (auto& [id, in] : m_inputs)
-        if (in.placed && !in.ended && in.end + in.lag < m_lead - kStalledFrames) {
-            in.pending.resize(in.pending.size() + size_t(target - in.lag - in.end), 0);
-            in.end = target - in.lag;
-            in.lastAt = m_leadAt - kSlackFrames;
-            in.stalled = true;
-            forgetSecond(in);
-        }
+// A side with no stream (the call application plays nothing) keeps up with the other.
+void CallMix::keepUp() {
     for (Side side : {Side::Microphone, Side::Speaker}) {
         SideState& state = m_sides[index(side)];
         if (!state.writer.isOpen()) continue;
         flush(side);
         if (!hasLiveInput(side) && state.written < m_lead - kStalledFrames)
-            writeUpTo(state, side, target);
+            writeUpTo(state, side, m_lead - kSlackFrames);
     }
 }
 
 void CallMix::tick() {
-    padStalled();
+    for (auto& [id, in] : m_inputs)
+        if (!in.placed && qint64(in.pending.size()) > kNoRecordFrames) placeAtLead(in);
+    keepUp();
     for (SideState& state : m_sides) state.writer.sync();
 }
 
 void CallMix::finish() {
-    for (auto it = m_inputs.begin(); it != m_inputs.end();)
+    for (auto it = m_inputs.begin(); it != m_inputs.end();) {
+        if (!it->second.placed && !it->second.pending.empty()) placeAtLead(it->second);
         it = it->second.placed ? std::next(it) : m_inputs.erase(it);
-    // A stream heard later than it came (a sink's monitor) is written whole.
-    qint64 end = m_lead;
-    for (auto& [id, in] : m_inputs) in.ended = true, end = std::max(end, in.end);
+    }
+    // Everything delivered is written, a stream heard later than it came (a sink's monitor)
+    // whole.
+    for (auto& [id, in] : m_inputs) in.ended = true;
     for (Side side : {Side::Microphone, Side::Speaker}) {
         SideState& state = m_sides[index(side)];
         if (!state.writer.isOpen()) continue;
-        flush(side);
-        writeUpTo(state, side, end);
+        writeUpTo(state, side, m_lead);
         state.writer.finish();
     }
     m_inputs.clear();

@@ -1,30 +1,30 @@
 // The two sides of a recorded call on one timeline: every stream the call reads or plays is an
 // input of a side; a side's file holds the sum of its inputs (saturated), sample for sample in
-// time with the other side. Streams may join, leave or stall at any time: a stalled input and a
-// side with no input get silence, so both files always describe the same moments.
+// time with the other side. Each stream's frames go where the audio server's record of it puts
+// them (StreamTiming); streams may join, leave or stall at any time: time a stream produced
+// nothing for and a side with no input get silence, so both files describe the same moments.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <algorithm>
 #include <array>
-#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
 
 #include "RateFollower.h"
+#include "StreamTiming.h"
 #include "WavWriter.h"
 
 class CallMix {
 public:
     enum class Side { Microphone = 0, Speaker = 1 };
     static constexpr int kRate = 48000;
-    // Frames of kRate since any fixed moment; never goes back.
-    using Clock = std::function<qint64()>;
 
     // maxSideBytes: the most a side's file takes (tests give small ones).
-    explicit CallMix(Clock clock = steadyClock(), qint64 maxSideBytes = WavWriter::kMaxDataBytes);
+    explicit CallMix(qint64 maxSideBytes = WavWriter::kMaxDataBytes);
 
     // Creates the side's file; it starts with silence up to the call's present moment.
     // Throws AppError when the file cannot be created.
@@ -32,20 +32,19 @@ public:
     bool isOpen(Side side) const { return m_sides[index(side)].writer.isOpen(); }
 
     // A stream that joins the side, or that continues an ended input (the same stream on
-    // another device). It takes its place in time when it first delivers: the present moment,
-    // or for a continuation the ended input's end plus the time since it last delivered.
-    // Returns its input number.
+    // another device: what it heard before the ended input's end is not taken twice). Returns
+    // its input number.
     int addInput(Side side, int continues = 0);
     void push(int input, const qint16* samples, qint64 frames);
-    // How long before its first delivery's last frame reaches us it was heard (negative: it
-    // will be heard later, as a sink plays what its monitor gives), as the server tells it.
-    // Streams are placed by it when they start and after a move.
-    void setLatency(int input, qint64 frames);
-    void pushSilence(int input, qint64 frames);
+    void pushSilence(int input, qint64 frames);  // a hole the server left in the stream
+    // The server's record of the stream: `produced` frames written into it when the frame after
+    // them was heard at `heard`, in frames of kRate on the steady clock. A stream's frames wait
+    // for the first record that counts some of them, which gives them their place.
+    void record(int input, qint64 produced, qint64 heard);
     // The stream is gone; what it delivered is still written.
     void endInput(int input);
 
-    // Regularly: pads stalled inputs and silent sides, then makes both files valid on disk.
+    // Regularly: makes both files valid on disk.
     void tick();
     // Ends every input; both files end at the same moment.
     void finish();
@@ -58,7 +57,8 @@ public:
     // at the longest a file holds. Empty when both files hold the whole call.
     QStringList problems() const;
 
-    static Clock steadyClock();
+    // The steady clock in frames of kRate: the time of the server's records.
+    static qint64 steadyNow();
     // A moment of the call as the user reads it: "2 min 5 s", "1 h 0 min 3 s".
     static QString callTime(qint64 frames);
 
@@ -66,21 +66,13 @@ private:
     struct Input {
         Side side;
         int continues = 0;
-        bool placed = false;  // has delivered, so has a place in time
-        qint64 end = 0;       // timeline position just past the last frame delivered
+        bool placed = false;
+        qint64 delivered = 0;  // frames of the stream, holes included
+        qint64 end = 0;        // timeline position just past the last frame delivered
         std::vector<qint16> pending;
         bool ended = false;
-        qint64 lastAt = 0;  // the clock when it last delivered
-        std::optional<qint64> latency;
-        qint64 lag = 0;        // how much earlier than the call's first stream it is heard
-        bool stalled = false;  // padded with silence since it last delivered
+        StreamTiming timing;
         RateFollower follower{kRate};
-        qint64 best = 0;  // its best lead on the clock in the last second it delivered
-        qint64 bestSecond = -2;
-    };
-    struct Ended {
-        qint64 end;  // as it arrived
-        qint64 lastAt;
     };
     struct SideState {
         explicit SideState(qint64 maxBytes) : writer(1, kRate, maxBytes) {}
@@ -91,29 +83,23 @@ private:
     };
 
     static size_t index(Side side) { return size_t(side); }
-    Input* deliverer(int input, qint64 frames);
-    void place(Input& in, qint64 now, qint64 frames);
+    Input* live(int input);
+    void place(Input& in, qint64 start);
+    void placeAtLead(Input& in);
+    void keepTime(Input& in);
+    void putSilence(Input& in, qint64 at, qint64 frames);
     void delivered(Input& in, qint64 frames);
-    void resume(Input& in, qint64 now, qint64 frames);
-    void closeSecond(qint64 second);
-    void makeUpLostTime(std::vector<std::pair<Input*, qint64>>& moves);
-    static void forgetSecond(Input& in);
-    void advance(qint64 position);
+    void advance(qint64 position) { m_lead = std::max(m_lead, position); }
     void writeUpTo(SideState& state, Side side, qint64 position);
     qint64 frontier(Side side) const;
     bool hasLiveInput(Side side) const;
     void flush(Side side);
-    void padStalled();
+    void keepUp();
 
-    Clock m_clock;
     std::array<SideState, 2> m_sides;
     std::map<int, Input> m_inputs;
-    std::map<int, Ended> m_ended;  // where each ended input stopped, for its continuation
+    std::map<int, qint64> m_ended;  // where each ended input stopped, for its continuation
     int m_nextInput = 1;
-    qint64 m_lead = 0;  // the newest moment any input has delivered, as it arrived
-    qint64 m_leadAt = 0;
-    std::optional<qint64> m_latency;  // of the first stream placed with a known one
-    qint64 m_start = 0;               // the clock at the timeline's first frame
-    qint64 m_second = 0;              // of the clock since the start
-    double m_common = 0;              // how far all streams moved together on the clock
+    qint64 m_lead = 0;               // the newest moment any input has delivered
+    std::optional<qint64> m_origin;  // the steady clock's frame at the timeline's start
 };

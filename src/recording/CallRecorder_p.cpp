@@ -71,6 +71,12 @@ void CallRecorder::followWholeOutput(const QString& monitor) {
     if (!keeps(recorder, monitor)) restart(recorder, CallMix::Side::Speaker, {monitor});
 }
 
+void CallRecorder::tick() {
+    if (m_microphone) m_microphone->askTiming();
+    for (const auto& [index, recorder] : m_playbacks) recorder->askTiming();
+    m_mix.tick();
+}
+
 void CallRecorder::finish() {
     m_microphone.reset();
     m_playbacks.clear();

@@ -27,7 +27,7 @@ public:
     void recordOutput(const QString& path);
     // Brings the recorders in line with the call's streams as the model describes them now.
     void follow(const PulseServerModel& model, const QString& callId);
-    void tick() { m_mix.tick(); }
+    void tick();
     // How long the call has been recorded, in frames of the mix.
     qint64 length() const {
         return std::max(m_mix.framesWritten(CallMix::Side::Microphone),

@@ -13,7 +13,7 @@ constexpr double kProportional = 0.1;  // per second of error, per second
 constexpr double kIntegral = 0.1 / 30;
 // Far beyond a crystal's error.
 constexpr double kMaxCorrection = 0.002;
-// The server's bursts stay well inside this once a median of seconds is taken.
+// A record's own error stays well inside this once a median of seconds is taken.
 constexpr double kEngageSeconds = 0.003;
 constexpr size_t kRecent = 5;
 // A 32-tap filter: a passband far beyond speech, a fraction of a millisecond of delay, and
@@ -55,9 +55,8 @@ qint64 RateFollower::convert(const qint16* samples, qint64 frames, std::vector<q
     return qint64(end - start - owed);
 }
 
-// A median: the server's bursts and a second in which the streams lost time apart are no
-// clock. Time one stream alone loses, too little for the mix to fill with silence, is made up
-// the same way: the sides stay in time.
+// A median: a record's own error is no clock. Time a stream loses, too little for the mix to
+// fill with silence, is made up the same way: the sides stay in time.
 void RateFollower::measure(qint64 place) {
     m_recent.push_back(place);
     if (m_recent.size() > kRecent) m_recent.pop_front();

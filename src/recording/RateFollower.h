@@ -1,7 +1,7 @@
 // Keeps one stream of a call in time with the call's other streams, whatever the clock of its
 // device: a USB or Bluetooth microphone and the speakers run 10 to 100 ppm apart, 36 to 360 ms
-// an hour. Each second its owner tells it where the stream stands against the others; once that
-// place moves, a resampler (libspeexdsp's, the one PulseAudio uses) holds it there,
+// an hour. Each second its owner tells it where the stream stands against the server's record of
+// it; once that place moves, a resampler (libspeexdsp's, the one PulseAudio uses) holds it there,
 // continuously and far below what can be heard. Until then the frames pass untouched, so a call
 // on one device keeps its samples bit for bit.
 #pragma once
@@ -10,7 +10,6 @@
 #include <deque>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <vector>
 
 struct SpeexResamplerState_;
@@ -25,18 +24,11 @@ public:
     // Appends the frames as the timeline takes them; returns how many it appended.
     qint64 convert(const qint16* samples, qint64 frames, std::vector<qint16>& out);
 
-    // After each delivery: how many frames the stream is ahead of the clock.
-    void note(qint64 ahead) { m_best = m_best ? std::max(*m_best, ahead) : ahead; }
-    // The second is over: its best lead, if the stream delivered in it. Deliveries come in
-    // bursts; just after a burst is the steadiest moment.
-    std::optional<qint64> closeSecond() { return std::exchange(m_best, std::nullopt); }
-    // Where the stream stood this second against the call's other streams (its lead less what
-    // all of them moved together): a few seconds' median of it is held where it first was.
+    // Once a second: how many frames the stream stands ahead of where the server's record puts
+    // it. A few seconds' median of it is held where it first was.
     void measure(qint64 place);
     // The held place, once known.
     std::optional<qint64> place() const { return m_place; }
-    // The stream could not take its held place again (after a stall): it keeps the new one.
-    void restart() { m_place.reset(), m_recent.clear(); }
 
     bool isResampling() const { return m_resampler != nullptr; }
     double correction() const { return m_correction; }  // timeline frames per frame, less 1
@@ -47,7 +39,6 @@ private:
 
     int m_rate;
     std::unique_ptr<SpeexResamplerState_, void (*)(SpeexResamplerState_*)> m_resampler;
-    std::optional<qint64> m_best;
     std::deque<qint64> m_recent;  // the last seconds' places
     std::optional<qint64> m_place;
     double m_integral = 0;

@@ -1,31 +1,27 @@
 #include "StreamRecorder_p.h"
 
-#include <optional>
+#include <pulse/timeval.h>
+
+#include <ctime>
 
 namespace {
 
 constexpr uint32_t kFragmentBytes = CallMix::kRate * 4 / 20;  // 50 ms of stereo
 
-// pa_stream_get_latency holds a monitor's time at zero until the stream has recorded more than
-// the sink's latency, so a stream's first frames would seem to be played as they come: the
-// part of the sink's latency it leaves out.
-pa_usec_t heldBack(pa_stream* stream) {
-    const pa_timing_info* timing = pa_stream_get_timing_info(stream);
-    if (!timing || timing->write_index < 0) return 0;
-    const pa_usec_t recorded =
-        pa_bytes_to_usec(uint64_t(timing->write_index), pa_stream_get_sample_spec(stream)) +
-        timing->transport_usec + timing->source_usec;
-    return timing->sink_usec > recorded ? timing->sink_usec - recorded : 0;
-}
-
-// The server's latency of a record stream is that of the next frame to read: its source's,
-// and the frames queued before it; for a sink's monitor, less the sink's. In frames.
-std::optional<qint64> latencyOf(pa_stream* stream) {
-    pa_usec_t usec = 0;
-    int negative = 0;
-    if (pa_stream_get_latency(stream, &usec, &negative) != 0) return std::nullopt;
-    const qint64 signedUsec = (negative ? -1 : 1) * qint64(usec) - qint64(heldBack(stream));
-    return signedUsec * CallMix::kRate / 1000000;
+// When the frame after those the server had written into the stream was heard, in frames of
+// the steady clock: a microphone's frames come after they were heard (the source's latency), a
+// sink's monitor gives them before they are played (the sink's). The server's timestamp is on
+// the wall clock, which can jump: it is taken across with the two clocks' gap of this moment.
+qint64 heardAt(const pa_timing_info& timing) {
+    timespec wall{}, steady{};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    clock_gettime(CLOCK_MONOTONIC, &steady);
+    const auto usec = [](const timespec& t) {
+        return qint64(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+    };
+    const qint64 at = qint64(pa_timeval_load(&timing.timestamp)) - (usec(wall) - usec(steady)) -
+                      qint64(timing.source_usec) + qint64(timing.sink_usec);
+    return at * CallMix::kRate / 1000000;
 }
 
 }  // namespace
@@ -55,13 +51,13 @@ void StreamRecorder::connect(pa_context* context, bool refuseMonitors) {
     }
     pa_stream_set_read_callback(m_stream, onRead, this);
     pa_stream_set_state_callback(m_stream, onState, this);
+    pa_stream_set_latency_update_callback(m_stream, onTiming, this);
     pa_buffer_attr attr{};
     attr.maxlength = uint32_t(-1);
     attr.fragsize = kFragmentBytes;
     // The recorder follows the call itself: a stream the server would move elsewhere is lost.
-    const auto flags =
-        pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
-                          PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
+                                         PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_record(m_stream, m_target.device.toUtf8().constData(), &attr, flags) < 0)
         m_state = State::Lost;
 }
@@ -70,6 +66,7 @@ StreamRecorder::~StreamRecorder() {
     if (m_stream) {
         pa_stream_set_read_callback(m_stream, nullptr, nullptr);
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_latency_update_callback(m_stream, nullptr, nullptr);
         drain();
         if (pa_stream_get_state(m_stream) == PA_STREAM_READY) pa_stream_disconnect(m_stream);
         pa_stream_unref(m_stream);
@@ -104,9 +101,23 @@ void StreamRecorder::onRead(pa_stream*, size_t, void* self) {
     static_cast<StreamRecorder*>(self)->drain();
 }
 
-// Only the first frames of a stream are placed by its latency.
+void StreamRecorder::onTiming(pa_stream* stream, void* self) {
+    auto* me = static_cast<StreamRecorder*>(self);
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream);
+    if (!timing || timing->write_index_corrupt) return;
+    me->drain();  // the frames the record counts, if they are here, go first
+    me->m_mix.record(me->m_input, timing->write_index / 4, heardAt(*timing));
+}
+
+// A record of the server's is asked for as often as the mix writes, so that a stream that stops
+// producing frames is known as such.
+void StreamRecorder::askTiming() {
+    if (m_state != State::Recording) return;
+    if (pa_operation* asked = pa_stream_update_timing_info(m_stream, nullptr, nullptr))
+        pa_operation_unref(asked);
+}
+
 void StreamRecorder::drain() {
-    std::optional<qint64> latency = m_delivered ? std::nullopt : latencyOf(m_stream);
     for (;;) {
         const size_t readable = pa_stream_readable_size(m_stream);
         if (readable == 0 || readable == size_t(-1)) break;
@@ -114,7 +125,7 @@ void StreamRecorder::drain() {
         size_t bytes = 0;
         if (pa_stream_peek(m_stream, &data, &bytes) < 0 || bytes == 0) break;
         const qint64 frames = qint64(bytes / 4);
-        if (latency) m_mix.setLatency(m_input, *latency - frames), latency.reset();
+        if (!m_delivered) askTiming();  // its first frames take their place from a record
         m_delivered = true;
         if (!data) {
             m_mix.pushSilence(m_input, frames);  // a hole in the stream

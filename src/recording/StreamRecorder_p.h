@@ -41,12 +41,15 @@ public:
     bool isGone() const { return m_state == State::Refused || m_state == State::Lost; }
     const QString& device() const { return m_target.device; }
     int input() const { return m_input; }
+    // Asks the server for its record of the stream (CallMix::record).
+    void askTiming();
 
 private:
     void connect(pa_context* context, bool refuseMonitors);
     void drain();
     static void onRead(pa_stream* stream, size_t bytes, void* self);
     static void onState(pa_stream* stream, void* self);
+    static void onTiming(pa_stream* stream, void* self);
 
     CallMix& m_mix;
     int m_input;

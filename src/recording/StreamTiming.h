@@ -1,0 +1,38 @@
+// Where one stream's frames belong in time, from the audio server's own record of the stream:
+// how many frames it had written into the stream, and when the frame after them was heard. When
+// our process happens to read the frames decides nothing: a record is checked only once every
+// frame it counts has come, however late. A stream that stands later in its record than where
+// its frames were put produced nothing for that time (a playback that was paused, a device that
+// stopped): that is silence. Smaller offsets are its device's clock, for the drift follower.
+#pragma once
+
+#include <QtGlobal>
+#include <deque>
+#include <optional>
+
+class StreamTiming {
+public:
+    struct Record {
+        qint64 produced;  // frames the server had written into the stream
+        qint64 heard;     // when the frame after them was heard, in frames of the timeline
+    };
+    // What a checked record asks of the stream's frames.
+    struct Check {
+        qint64 silence = 0;  // frames of silence, put in before frame `at` of the stream
+        qint64 at = 0;
+        std::optional<qint64> ahead;  // once a second: how far ahead of the record it stands
+    };
+
+    // Records that count no frame say nothing of where frames are.
+    void note(Record record);
+    // Where the stream's first frame was heard, from the first record that counts a frame.
+    std::optional<qint64> start() const { return m_start; }
+    // The next record whose frames have all come: `delivered` frames, the last of which ends at
+    // `end` on the timeline; `held` is the place the drift follower holds the stream at.
+    std::optional<Check> check(qint64 delivered, qint64 end, qint64 held);
+
+private:
+    std::deque<Record> m_due;
+    std::optional<qint64> m_start;
+    qint64 m_second = -1;  // of the last offset handed on
+};
