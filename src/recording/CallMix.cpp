@@ -2,7 +2,6 @@
 
 #include <QtEndian>
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <limits>
 
@@ -24,12 +23,6 @@ constexpr qint32 kSilentPeak = 4;
 
 CallMix::CallMix(qint64 maxSideBytes)
     : m_sides{{SideState(maxSideBytes), SideState(maxSideBytes)}} {}
-
-qint64 CallMix::steadyNow() {
-    using namespace std::chrono;
-    const auto since = steady_clock::now().time_since_epoch();
-    return qint64(duration_cast<microseconds>(since).count() * kRate / 1000000);
-}
 
 QString CallMix::callTime(qint64 frames) {
     const qint64 s = frames / kRate;

@@ -38,8 +38,8 @@ public:
     void push(int input, const qint16* samples, qint64 frames);
     void pushSilence(int input, qint64 frames);  // a hole the server left in the stream
     // The server's record of the stream: `produced` frames written into it when the frame after
-    // them was heard at `heard`, in frames of kRate on the steady clock. A stream's frames wait
-    // for the first record that counts some of them, which gives them their place.
+    // them was heard at `heard`, in frames of kRate on the system's steady clock. A stream's
+    // frames wait for the first record that counts some of them, which gives them their place.
     void record(int input, qint64 produced, qint64 heard);
     // The stream is gone; what it delivered is still written.
     void endInput(int input);
@@ -57,8 +57,6 @@ public:
     // at the longest a file holds. Empty when both files hold the whole call.
     QStringList problems() const;
 
-    // The steady clock in frames of kRate: the time of the server's records.
-    static qint64 steadyNow();
     // A moment of the call as the user reads it: "2 min 5 s", "1 h 0 min 3 s".
     static QString callTime(qint64 frames);
 
