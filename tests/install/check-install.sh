@@ -19,7 +19,11 @@ ok() { echo "ok: $1"; passed=$((passed + 1)); }
 
 desktop-file-validate "$source/resources/desktop/org.kerrimand.VocordaCallRecorder.desktop"
 ok "desktop entry validates"
-appstreamcli validate --no-net "$source/resources/desktop/org.kerrimand.VocordaCallRecorder.metainfo.xml" >/dev/null
+metainfo=$source/resources/desktop/org.kerrimand.VocordaCallRecorder.metainfo.xml
+verdict=$(appstreamcli validate --no-net "$metainfo" 2>&1) || {
+    echo "$verdict" >&2
+    exit 1
+}
 ok "metainfo validates"
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null

@@ -630,8 +630,10 @@ private slots:
     }
     void aMicrophoneOnItsOwnClockStaysInTime() {
         QFETCH(double, ppm);
-        // PipeWire 0.3.65's pipe source drops and repeats frames of a writer off its clock.
-        if (PulseTestServer::kind() == "pipewire") QSKIP("the pipe source keeps no steady rate");
+        // PipeWire 0.3's pipe source drops and repeats frames of a writer off its clock.
+        const QVersionNumber pipeWire = m_server->pipeWireVersion();
+        if (!pipeWire.isNull() && pipeWire.majorVersion() < 1)
+            QSKIP("PipeWire 0.3's pipe source keeps no steady rate");
         const QString fifo = m_dir->filePath("mic.fifo");
         QVERIFY(loadPipeDevice("source", "pipemic", fifo));
         m_server->play("speaker", farBursts(70), "FakeSoftphone", "bursts");
@@ -659,8 +661,6 @@ private slots:
     // echo of every burst is at the same frame in both sides, placed by the latency the server
     // reports; by arrival it would be as late as the loudspeaker's buffer.
     void anEchoIsAtTheFrameItWasHeard() {
-        // PipeWire 0.3.65's pipe sink reports no latency: its echo comes 150-240 ms late there.
-        if (PulseTestServer::kind() == "pipewire") QSKIP("the pipe sink reports no latency");
         const QString output = m_dir->filePath("speaker.fifo"), fifo = m_dir->filePath("mic.fifo");
         QVERIFY(loadPipeDevice("sink", "pipespeaker", output));
         QVERIFY(loadPipeDevice("source", "pipemic", fifo));
@@ -671,6 +671,8 @@ private slots:
         QTest::qWait(5000);
         const QString sinks = m_server->pactl({"list", "sinks"});
         const QString latency = sinks.section("Name: pipespeaker", 1).section("Latency: ", 1, 1);
+        // PipeWire's pipe sink reports none: nothing tells where its echo is heard.
+        if (latency.startsWith("0 ")) QSKIP("the pipe sink reports no latency");
         QTest::qWait(5000);
         m_server->stopProgram(phone);
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));

@@ -36,12 +36,19 @@ QString missingProgram(const QStringList& programs) {
 }
 
 // A test server must never take the machine's own sound cards, cameras or Bluetooth devices:
-// read after WirePlumber's own settings, before it enables them.
+// read after WirePlumber's own settings, before it enables them. WirePlumber 0.4 reads the Lua
+// files, 0.5 only the last.
 const std::pair<const char*, const char*> kWirePlumberNoDevices[] = {
-    {"main.lua.d",
+    {"main.lua.d/51-no-devices.lua",
      "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
      "libcamera_monitor.enabled = false\n"},
-    {"bluetooth.lua.d", "bluez_monitor.enabled = false\n"}};
+    {"bluetooth.lua.d/51-no-devices.lua", "bluez_monitor.enabled = false\n"},
+    {"wireplumber.conf.d/51-no-devices.conf",
+     "wireplumber.profiles = {\n  main = {\n"
+     "    monitor.alsa = disabled\n    monitor.alsa-midi = disabled\n"
+     "    monitor.bluez = disabled\n    monitor.bluez-midi = disabled\n"
+     "    monitor.v4l2 = disabled\n    monitor.libcamera = disabled\n  }\n}\n"}};
+const QStringList kOwnSinks = {"speaker", "speaker2", "micsink", "micsink2"};
 
 }  // namespace
 
@@ -65,7 +72,25 @@ QString PulseTestServer::start() {
     qputenv("LC_ALL", "C");
     const QString failure = kind() == "pipewire" ? startPipeWire(run, home) : startPulseAudio(run);
     if (!failure.isEmpty()) return failure;
-    return addDevices();
+    if (const QString added = addDevices(); !added.isEmpty()) return added;
+    return foreignDevices();
+}
+
+// Any sink or source the server lists that is not the test's own: a device of the machine's.
+QString PulseTestServer::foreignDevices() const {
+    QStringList own = kOwnSinks, foreign;
+    for (const QString& sink : kOwnSinks) own << sink + ".monitor";
+    own << "mic"
+        << "mic2";
+    for (const char* kind : {"sinks", "sources"})
+        for (const QString& line : pactl({"list", "short", kind}).split('\n', Qt::SkipEmptyParts))
+            if (!own.contains(line.section('\t', 1, 1))) foreign << line.section('\t', 1, 1);
+    return foreign.isEmpty() ? QString() : "the server opened other devices: " + foreign.join(", ");
+}
+
+QVersionNumber PulseTestServer::pipeWireVersion() const {
+    const auto match = QRegularExpression("on PipeWire ([0-9.]+)").match(pactl({"info"}));
+    return match.hasMatch() ? QVersionNumber::fromString(match.captured(1)) : QVersionNumber();
 }
 
 QString PulseTestServer::startPulseAudio(const QString& run) {
@@ -88,9 +113,9 @@ QString PulseTestServer::startPipeWire(const QString& run, const QString& home) 
         !missing.isEmpty())
         return missing;
     const QString config = home + "/.config/wireplumber";
-    for (const auto& [part, settings] : kWirePlumberNoDevices) {
-        QDir().mkpath(config + "/" + part);
-        writeBytes(config + "/" + part + "/51-no-devices.lua", settings);
+    for (const auto& [file, settings] : kWirePlumberNoDevices) {
+        QDir().mkpath(QFileInfo(config + "/" + file).path());
+        writeBytes(config + "/" + file, settings);
     }
     // WirePlumber will not run without a session bus: a private one.
     const QString bus = "unix:path=" + run + "/bus";
@@ -109,8 +134,8 @@ QString PulseTestServer::startPipeWire(const QString& run, const QString& home) 
 }
 
 QString PulseTestServer::addDevices() {
-    for (const char* sink : {"speaker", "speaker2", "micsink", "micsink2"})
-        if (pactl({"load-module", "module-null-sink", QString("sink_name=") + sink}).isNull())
+    for (const QString& sink : kOwnSinks)
+        if (pactl({"load-module", "module-null-sink", "sink_name=" + sink}).isNull())
             return QString("the sink %1 could not be made").arg(sink);
     for (const auto& [master, name] : {std::pair{"micsink", "mic"}, {"micsink2", "mic2"}})
         if (!addMicrophone(master, name))
@@ -124,9 +149,9 @@ QString PulseTestServer::addDevices() {
         return "the default devices could not be set";
     // A fresh null sink renders ahead, so a new recorder would hear nothing for a second or
     // two; keeping a recorder on each monitor and waking the sinks makes new ones real-time.
-    for (const char* sink : {"speaker", "speaker2", "micsink", "micsink2"}) {
+    for (const QString& sink : kOwnSinks) {
         startProgram("parecord",
-                     {"--raw", "--latency-msec=10", "-d", QString(sink) + ".monitor", "/dev/null"});
+                     {"--raw", "--latency-msec=10", "-d", sink + ".monitor", "/dev/null"});
         pactl({"suspend-sink", sink, "1"});
         pactl({"suspend-sink", sink, "0"});
     }

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <QVersionNumber>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -50,12 +51,15 @@ public:
     // Waits until the application has this many streams of the kind.
     bool waitForStreams(const QString& kind, const QString& application, int count);
     QString folder() const { return m_dir.path(); }
+    // PipeWire's version, when the server is PipeWire's PulseAudio service.
+    QVersionNumber pipeWireVersion() const;
 
 private:
     QString startPulseAudio(const QString& run);
     QString startPipeWire(const QString& run, const QString& home);
     QProcess* startServerProcess(const QString& program, const QStringList& arguments);
     QString addDevices();
+    QString foreignDevices() const;
     bool addMicrophone(const QString& master, const QString& name);
     bool waitFor(const std::function<bool()>& ready);
 
