@@ -96,6 +96,7 @@ void CallMix::keepTime(Input& in) {
     const qint64 held = in.follower.place().value_or(0);
     while (const auto check = in.timing.check(in.delivered, in.end, held)) {
         if (check->silence > 0) putSilence(in, check->at, check->silence);
+        if (check->excess > 0) takeOut(in, check->at, check->excess);
         if (check->ahead) in.follower.measure(*check->ahead);
     }
 }
@@ -105,6 +106,15 @@ void CallMix::putSilence(Input& in, qint64 at, qint64 frames) {
     const qint64 after = std::clamp<qint64>(in.delivered - at, 0, qint64(in.pending.size()));
     in.pending.insert(in.pending.end() - qsizetype(after), size_t(frames), 0);
     in.end += frames;
+}
+
+// Before the stream's frame `at`, what of them is not yet written.
+void CallMix::takeOut(Input& in, qint64 at, qint64 frames) {
+    const qint64 after = std::clamp<qint64>(in.delivered - at, 0, qint64(in.pending.size()));
+    const qint64 taken = std::min(frames, qint64(in.pending.size()) - after);
+    const auto to = in.pending.end() - qsizetype(after);
+    in.pending.erase(to - qsizetype(taken), to);
+    in.end -= taken;
 }
 
 void CallMix::endInput(int input) {

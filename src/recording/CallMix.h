@@ -86,6 +86,7 @@ private:
     void placeAtLead(Input& in);
     void keepTime(Input& in);
     void putSilence(Input& in, qint64 at, qint64 frames);
+    void takeOut(Input& in, qint64 at, qint64 frames);
     void delivered(Input& in, qint64 frames);
     void advance(qint64 position) { m_lead = std::max(m_lead, position); }
     void writeUpTo(SideState& state, Side side, qint64 position);

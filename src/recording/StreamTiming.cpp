@@ -26,10 +26,12 @@ std::optional<StreamTiming::Check> StreamTiming::check(qint64 delivered, qint64 
     // Where the frames put the record's frame, against where the server heard it.
     const qint64 ahead = end - (delivered - record.produced) - record.heard;
     Check check;
-    if (ahead < held - kGapFrames) check.silence = held - ahead, check.at = record.produced;
+    check.at = record.produced;
+    if (ahead < held - kGapFrames) check.silence = held - ahead;
+    if (ahead > held + kGapFrames) check.excess = ahead - held;
     if (const qint64 second = record.heard / kRate; second > m_second) {
         m_second = second;
-        check.ahead = ahead + check.silence;
+        check.ahead = ahead + check.silence - check.excess;
     }
     return check;
 }

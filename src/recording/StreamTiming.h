@@ -3,7 +3,9 @@
 // our process happens to read the frames decides nothing: a record is checked only once every
 // frame it counts has come, however late. A stream that stands later in its record than where
 // its frames were put produced nothing for that time (a playback that was paused, a device that
-// stopped): that is silence. Smaller offsets are its device's clock, for the drift follower.
+// stopped): that is silence. One that stands earlier gave more frames than the time they fill
+// (PipeWire 1.4's monitor of a playback that moves): the excess goes. Smaller offsets are its
+// device's clock, for the drift follower.
 #pragma once
 
 #include <QtGlobal>
@@ -19,6 +21,7 @@ public:
     // What a checked record asks of the stream's frames.
     struct Check {
         qint64 silence = 0;  // frames of silence, put in before frame `at` of the stream
+        qint64 excess = 0;   // frames beyond the time they fill, taken out before frame `at`
         qint64 at = 0;
         std::optional<qint64> ahead;  // once a second: how far ahead of the record it stands
     };

@@ -138,7 +138,8 @@ private slots:
     }
 
     // A playback that stops for 30 ms: its record counts no frames for that time, and it gets
-    // that silence exactly there. Then it ends, and its side keeps up with the other.
+    // that silence exactly there. Later it gives 30 ms that fill no time: they go. Then it ends,
+    // and its side keeps up with the other.
     void timeAStreamProducedNothingForIsSilenceAndASideWithNoStreamKeepsUp() {
         open(Side::Microphone);
         open(Side::Speaker);
@@ -150,6 +151,7 @@ private slots:
                 push(far, 6, kSecond / 100);
             else
                 m_mix->record(far, m_produced[far], m_now);
+            if (m_now == kSecond * 8 / 10) push(far, 7, kSecond * 3 / 100);
         }
         m_mix->endInput(far);
         m_now = 2 * kSecond;
