@@ -101,16 +101,20 @@ void CallMix::keepTime(Input& in) {
     }
 }
 
+// How many of the frames not yet written come from the stream's frame `at` on.
+qint64 CallMix::pendingFrom(const Input& in, qint64 at) {
+    return std::clamp<qint64>(in.delivered - at, 0, qint64(in.pending.size()));
+}
+
 // Before the stream's frame `at`, or what of it is not yet written.
 void CallMix::putSilence(Input& in, qint64 at, qint64 frames) {
-    const qint64 after = std::clamp<qint64>(in.delivered - at, 0, qint64(in.pending.size()));
-    in.pending.insert(in.pending.end() - qsizetype(after), size_t(frames), 0);
+    in.pending.insert(in.pending.end() - qsizetype(pendingFrom(in, at)), size_t(frames), 0);
     in.end += frames;
 }
 
 // Before the stream's frame `at`, what of them is not yet written.
 void CallMix::takeOut(Input& in, qint64 at, qint64 frames) {
-    const qint64 after = std::clamp<qint64>(in.delivered - at, 0, qint64(in.pending.size()));
+    const qint64 after = pendingFrom(in, at);
     const qint64 taken = std::min(frames, qint64(in.pending.size()) - after);
     const auto to = in.pending.end() - qsizetype(after);
     in.pending.erase(to - qsizetype(taken), to);

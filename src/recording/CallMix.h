@@ -85,6 +85,7 @@ private:
     void place(Input& in, qint64 start);
     void placeAtLead(Input& in);
     void keepTime(Input& in);
+    static qint64 pendingFrom(const Input& in, qint64 at);
     void putSilence(Input& in, qint64 at, qint64 frames);
     void takeOut(Input& in, qint64 at, qint64 frames);
     void delivered(Input& in, qint64 frames);
