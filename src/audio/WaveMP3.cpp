@@ -1,6 +1,7 @@
 #include "WaveMP3.h"
 
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include "AppError.h"
 #include "ErrorReport.h"
 #include "Main.h"
+#include "PartialMp3.h"
 #include "Prompts.h"
 #include "RunAndWait.h"
 #include "SafePlace.h"
@@ -118,6 +120,10 @@ QString EncoderCommandLine(const QString& encoderPath, const QString& wavPath,
 
 namespace {
 
+QString nameTooLong() {
+    return "the name is too long for this folder.";
+}
+
 // LAME writes nothing useful to an empty name, and exits 0 all the same.
 QString outputRefusal(const QString& mp3Path) {
     if (mp3Path.isEmpty()) return "no MP3 file is chosen (the path is empty).";
@@ -130,6 +136,8 @@ QString outputRefusal(const QString& mp3Path) {
     if (!folder.isDir()) return QString("the folder %1 does not exist.").arg(folder.filePath());
     if (!folder.isWritable())
         return QString("the folder %1 cannot be written to.").arg(folder.filePath());
+    const long nameMax = ::pathconf(QFile::encodeName(folder.filePath()).constData(), _PC_NAME_MAX);
+    if (nameMax > 0 && QFile::encodeName(target.fileName()).size() > nameMax) return nameTooLong();
     if (target.exists() && !target.isWritable())
         return QString("%1 cannot be written.").arg(mp3Path);
     return {};
@@ -176,24 +184,27 @@ QString encodeFailure(int exitCode, const QString& written, const QString& comma
 // The whole MP3 takes its name in one step.
 QString giveName(const QString& partial, const QString& mp3Path) {
     if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(mp3Path).constData()))
-        return QString("the finished MP3 file %1 could not be renamed to %2 (%3).")
-            .arg(partial, mp3Path, QString::fromLocal8Bit(std::strerror(errno)));
+        return errno == ENAMETOOLONG
+                   ? nameTooLong()
+                   : QString("the finished MP3 file %1 could not be renamed to %2 (%3).")
+                         .arg(partial, mp3Path, QString::fromLocal8Bit(std::strerror(errno)));
     return {};
 }
 
 }  // namespace
 
-QString PartialMp3Path(const QString& mp3Path) {
-    const QFileInfo target(mp3Path);
-    return target.absolutePath() + "/." + target.fileName() + ".partial";
-}
-
 bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSeams& seams) {
     ErrorTrap trap(*seams.prompts, "WaveMP3", "ConvertToMP3");
     QString failure = outputRefusal(mp3Path);
-    // An absolute path: a name that begins with '-' must not reach the encoder as an option.
-    const QString partial = PartialMp3Path(mp3Path);
-    QString encoderPath;
+    QString partial, encoderPath;
+    if (failure.isEmpty()) {
+        try {
+            RemovePartialMp3s();
+            partial = CreatePartialMp3(mp3Path);
+        } catch (const AppError& e) {
+            failure = e.description();
+        }
+    }
     if (failure.isEmpty()) {
         QByteArray bytes, errorOutput;
         QString quotedEncoder, arguments, commandLine;
@@ -227,10 +238,10 @@ bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSea
         failure = encodeFailure(exitCode, partial, commandLine, errorOutput);
         if (failure.isEmpty()) failure = giveName(partial, mp3Path);
     }
+    RemovePartialMp3s();
     if (failure.isEmpty()) {
         Main::DeleteFileQuietly(wavPath);
     } else {
-        QFile::remove(partial);
         tell(seams, QString("The MP3 file %1 could not be made: %2\n\n%3")
                         .arg(mp3Path, failure, keepAll({{wavPath, ""}}, mp3Path)));
     }

@@ -29,10 +29,6 @@ bool MergeWave(const QString& firstPath, const QString& secondPath, const QStrin
 QString EncoderCommandLine(const QString& encoderPath, const QString& wavPath,
                            const QString& mp3Path);
 
-// The hidden file beside the MP3 that the encoder writes: it takes the MP3's name only once the
-// encoder has finished, so a file at the MP3's path is always a whole recording.
-QString PartialMp3Path(const QString& mp3Path);
-
 // Encodes wavPath to mp3Path and deletes wavPath. Succeeds only when the encoder ran, exited
 // with 0 and left a non-empty MP3 file; otherwise the WAV is kept, one message says where, and
 // no part of an MP3 is left.

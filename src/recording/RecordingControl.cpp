@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 
@@ -10,6 +9,7 @@
 #include "ErrorReport.h"
 #include "LeftRecording.h"
 #include "Main.h"
+#include "PartialMp3.h"
 #include "Prompts.h"
 #include "RecordingView.h"
 #include "SafePlace.h"
@@ -133,9 +133,9 @@ void RecordingControl::PushButton6_Click() {
 
 void RecordingControl::prepareToEnd() {
     if (m_skype) m_skype->finishFiles();
-    // The encoder ends with the program: the part it wrote is no recording. What it was making
-    // is still in the temporary folder, for the next start.
-    if (m_finishing) QFile::remove(PartialMp3Path(m_output));
+    // The part the encoder wrote is no recording. What it was making is still in the temporary
+    // folder, for the next start.
+    if (m_finishing) RemovePartialMp3s();
 }
 
 void RecordingControl::oSkype_CallStatus(const CallPtr& call, int status) {
@@ -151,12 +151,14 @@ void RecordingControl::offerRecovery() {
     if (m_recording || m_finishing) return;
     QStringList files;
     try {
+        // The files of a call another copy is recording or encoding now.
+        if (!takeLock(false)) return;
+        RemovePartialMp3s();
         files = LeftRecording::files();
     } catch (const AppError&) {
-        return;  // "Start Recording" will say what is wrong with the temporary folder
+        // "Start Recording" will say what is wrong with the temporary folder
     }
-    // The files of a call another copy is recording now.
-    if (files.isEmpty() || !takeLock(false)) return;
+    if (files.isEmpty()) return m_lock.reset();
     const MessageAnswer answer = m_prompts.showMessage(
         {QString("A recording that was not finished (the program was ended during a call, or "
                  "while it was saving one) is still in %1: %2.\n\nSave it now as %3?\n\nNo "
@@ -206,7 +208,6 @@ void RecordingControl::finishRecording(const std::optional<QString>& callId) {
         prompts.showMessage({report.problems.join("\n\n") + "\n\nWhat was recorded is saved next.",
                              Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
     const Output output = chooseOutput();
-    m_output = output.mp3;
     const bool saved = finish(output.mp3, prompts);
     m_view.resetMousePointer();
     m_view.resetProgress();

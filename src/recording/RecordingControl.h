@@ -62,6 +62,5 @@ private:
     std::optional<Recording> m_recording;
     std::unique_ptr<QLockFile> m_lock;
     bool m_finishing = false;
-    QString m_output;    // the MP3 being made while finishing
     QString m_setAside;  // where a left recording went, said with the next box
 };

@@ -13,6 +13,7 @@
 #include "FakePrompts.h"
 #include "FakeSkype.h"
 #include "Form1.h"
+#include "PartialMp3.h"
 #include "SettingsStore.h"
 #include "WavBytes.h"
 
@@ -227,7 +228,10 @@ private slots:
         QStringList left;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (!QFile::exists(path("calls/.call.mp3.partial"))) return;
+            if (QDir(path("calls"))
+                    .entryList({".vocorda-*.partial"}, QDir::Files | QDir::Hidden)
+                    .isEmpty())
+                return;
             poll.stop();
             form->close();
             left = QDir(path("calls")).entryList(QDir::Files | QDir::Hidden) +
@@ -239,16 +243,20 @@ private slots:
         QCOMPARE(left, QStringList("result.wav"));
     }
 
+    // What a killed encoder wrote goes at the next start; the recording stays.
     void declinedRecoveryLeavesTheFiles() {
         writeBytes(path("temp/mic.wav"), tone(0.5));
         writeBytes(path("temp/speaker.wav"), tone(0.5));
+        writeBytes(CreatePartialMp3(path("calls/first.mp3")), "part of an MP3");
         m_prompts.nextAnswers.enqueue(MessageAnswer::No);
         auto form = makeForm();
         form->start();
         QTRY_COMPARE(m_prompts.messages.size(), 1);
         QTest::qWait(50);
         QCOMPARE(m_prompts.messages.size(), 1);
-        QVERIFY(QFile::exists(path("temp/mic.wav")) && QFile::exists(path("temp/speaker.wav")));
+        QCOMPARE(QDir(path("temp")).entryList(QDir::Files),
+                 QStringList({"mic.wav", "speaker.wav"}));
+        QCOMPARE(QDir(path("calls")).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 };
 
