@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "DesktopFileLauncher.h"
+#include "EndSignals.h"
 #include "Form1.h"
 #include "PulseCallClient.h"
 #include "QtPrompts.h"
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
                         std::fflush(nullptr);
                         std::_Exit(0);
                     }});
+    EndSignals endSignals(form);
     form.start();
     return app.exec();
 }

@@ -1,5 +1,7 @@
 // The whole road in the real window (offscreen) with an in-process call client: "Start
 // Recording", the call's end, the mix, the real encoder, "Done." - and every way it can go wrong.
+#include <signal.h>
+
 #include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
@@ -221,11 +223,22 @@ private slots:
         QCOMPARE(texts().last(), QString("Done."));
     }
 
+    // A logout or `kill` ends a copy as closing it does; a kill leaves the same.
+    void aKilledCopysRecordingIsOfferedAtStart_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGKILL") << SIGKILL;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
     void aKilledCopysRecordingIsOfferedAtStart() {
+        QFETCH(int, signal);
         QProcess copy;
         startCopy(copy);
-        copy.kill();
+        ::kill(pid_t(copy.processId()), signal);
         QVERIFY(copy.waitForFinished());
+        QCOMPARE(copy.exitStatus() == QProcess::NormalExit, signal != SIGKILL);
+        if (signal != SIGKILL) QCOMPARE(copy.exitCode(), 0);
+        QCOMPARE(QDir(calls("")).entryList(QDir::Files | QDir::Hidden), QStringList());
         m_prompts.nextAnswers.enqueue(MessageAnswer::Yes);
         startWindow();
         QTRY_COMPARE(texts().size(), 2);
@@ -234,6 +247,25 @@ private slots:
         int rate = 0;
         const auto saved = DecodeMp3(calls("call.mp3"), calls("decoded.wav"), &rate);
         QVERIFY(ToneShare(saved, 1200, rate) > 0.3 && ToneShare(saved, 330, rate) > 0.3);
+    }
+
+    // The real program, asking about a left recording when SIGTERM comes, ends as closed.
+    void theProgramEndsOnSIGTERMAndTouchesNothing() {
+        m_form.reset();
+        plantStaleFiles();
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", m_dir->filePath("home"));
+        environment.insert("XDG_CONFIG_HOME", m_dir->filePath("home/config"));
+        program.setProcessEnvironment(environment);
+        program.start(VOCORDA_PROGRAM, {});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(temp("recording.lock")), 15000);
+        program.terminate();
+        QVERIFY(program.waitForFinished());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        for (const char* name : {"mic.wav", "speaker.wav", "result.wav"})
+            QCOMPARE(readBytes(temp(name)), QByteArray("stale"));
     }
 
     void clientNotRunningOffersTheHelpAndTouchesNothing() {

@@ -1,13 +1,16 @@
 // Another copy of the program for tests of two copies on one temporary folder: the real window
-// over an in-process call client. It starts recording its call at once, says "recording" on
-// stdout, ends the call when a line arrives on stdin, then prints every box it showed and exits.
+// over an in-process call client, ended by closing or a signal as the program is. It starts
+// recording its call at once, says "recording" on stdout, ends the call when a line arrives on
+// stdin, then prints every box it showed and exits.
 // Arguments: the settings folder, the MP3 path.
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <cstdio>
+#include <cstdlib>
 
+#include "EndSignals.h"
 #include "FakePrompts.h"
 #include "FakeSkype.h"
 #include "Form1.h"
@@ -26,7 +29,11 @@ int main(int argc, char** argv) {
                 .settings = &settings,
                 .launcher = &launcher,
                 .callClient = world.factory(),
-                .endProgram = [] {}});
+                .endProgram = [] {
+                    std::fflush(nullptr);
+                    std::_Exit(0);
+                }});
+    EndSignals endSignals(form);
     form.start();
     form.Text3->setText(QString::fromLocal8Bit(argv[2]));
     QCoreApplication::processEvents();
