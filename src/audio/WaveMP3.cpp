@@ -1,5 +1,7 @@
 #include "WaveMP3.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -149,14 +151,38 @@ bool allowsPrograms(const QString& folder) {
 }
 
 // The written-out encoder, or the system's when the temporary folder may not run programs.
-QString chooseEncoder(const QString& written, const AudioSeams& seams) {
+QString chooseEncoder(const QString& written, QString& program, const AudioSeams& seams) {
+    program = written;
     const QString folder = QFileInfo(written).absolutePath();
-    if (allowsPrograms(folder)) return written;
-    const QString system = QStandardPaths::findExecutable("lame");
-    tell(seams, QString("The temporary folder %1 does not allow running programs (it is mounted "
-                        "noexec), so the encoder installed on the system is used instead: %2")
-                    .arg(folder, system.isEmpty() ? "none is installed" : system));
-    return system.isEmpty() ? written : system;
+    if (allowsPrograms(folder)) return {};
+    program = QStandardPaths::findExecutable("lame");
+    const QString noexec = QString(
+                               "the temporary folder %1 does not allow running programs (it "
+                               "is mounted noexec)")
+                               .arg(folder);
+    if (program.isEmpty())
+        return noexec + ", and no encoder (lame) is installed on the system to run instead.";
+    tell(seams, QString("The %1, so the encoder installed on the system is used instead: %2")
+                    .arg(noexec.mid(4), program));
+    return {};
+}
+
+// Only the very encoder this run wrote runs as the user: the user's own plain file, that
+// nobody else can write, holding the bytes written.
+QString encoderRefusal(const QString& path, const QByteArray& bytes) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    QFile file;
+    const bool ours = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                      st.st_uid == ::getuid() && (st.st_mode & 022) == 0 &&
+                      file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) &&
+                      file.readAll() == bytes;
+    if (fd >= 0 && !file.isOpen()) ::close(fd);
+    if (ours) return {};
+    return QString(
+               "the encoder at %1 is not the file this program wrote there (another user's "
+               "file may be in its place), so it was not run.")
+        .arg(path);
 }
 
 QString lastLine(const QByteArray& output) {
@@ -193,6 +219,46 @@ QString giveName(const QString& partial, const QString& mp3Path) {
 
 }  // namespace
 
+namespace {
+
+// Writes the encoder out and runs it on the WAV file into `partial`; says what went wrong.
+QString encode(ErrorTrap& trap, const QString& wavPath, const QString& partial,
+               const AudioSeams& seams, QString& encoderPath) {
+    QByteArray bytes, errorOutput;
+    QString commandLine, program;
+    int exitCode = kRunStartFailed;
+    trap.run(100,
+             [&] { bytes = seams.encoderBytes ? seams.encoderBytes() : LoadEncoderResource(); });
+    trap.run(102, [&] {
+        encoderPath = Main::TempFile("lame.exe");
+        QFile::remove(encoderPath);  // what is there is not ours to run
+        Main::WriteBytesToFile(bytes, encoderPath);
+        QFile::setPermissions(
+            encoderPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    });
+    if (QString refusal = encoderRefusal(encoderPath, bytes); !refusal.isEmpty()) return refusal;
+    if (QString refusal = chooseEncoder(encoderPath, program, seams); !refusal.isEmpty())
+        return refusal;
+    trap.run(110, [&] { commandLine = EncoderCommandLine(encoderPath, wavPath, partial); });
+    trap.run(112, [&] {
+        static const QRegularExpression percent("\\(\\s*(\\d+)%\\)");
+        exitCode =
+            RunAndWait(program, {"-h", wavPath, partial}, kHidden, [&](const QByteArray& chunk) {
+                errorOutput = (errorOutput + chunk).right(4096);
+                QRegularExpressionMatch last;
+                for (const auto& m : percent.globalMatch(QString::fromLatin1(chunk))) last = m;
+                if (last.hasMatch() && seams.progress)
+                    seams.progress(qMin(100, last.captured(1).toInt()));
+            });
+    });
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    Main::WaitSeconds(1);
+    return encodeFailure(exitCode, partial, commandLine, errorOutput);
+}
+
+}  // namespace
+
 bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSeams& seams) {
     ErrorTrap trap(*seams.prompts, "WaveMP3", "ConvertToMP3");
     QString failure = outputRefusal(mp3Path);
@@ -205,39 +271,8 @@ bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSea
             failure = e.description();
         }
     }
-    if (failure.isEmpty()) {
-        QByteArray bytes, errorOutput;
-        QString quotedEncoder, arguments, commandLine;
-        int exitCode = kRunStartFailed;
-        trap.run(100, [&] {
-            bytes = seams.encoderBytes ? seams.encoderBytes() : LoadEncoderResource();
-        });
-        trap.run(102, [&] {
-            encoderPath = Main::TempFile("lame.exe");
-            Main::WriteBytesToFile(bytes, encoderPath);
-            QFile::setPermissions(encoderPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                   QFileDevice::ExeOwner);
-        });
-        trap.run(110, [&] { commandLine = EncoderCommandLine(encoderPath, wavPath, partial); });
-        trap.run(112, [&] {
-            static const QRegularExpression percent("\\(\\s*(\\d+)%\\)");
-            exitCode =
-                RunAndWait(chooseEncoder(encoderPath, seams), {"-h", wavPath, partial}, kHidden,
-                           [&](const QByteArray& chunk) {
-                               errorOutput = (errorOutput + chunk).right(4096);
-                               QRegularExpressionMatch last;
-                               for (const auto& m : percent.globalMatch(QString::fromLatin1(chunk)))
-                                   last = m;
-                               if (last.hasMatch() && seams.progress)
-                                   seams.progress(qMin(100, last.captured(1).toInt()));
-                           });
-        });
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-        Main::WaitSeconds(1);
-        failure = encodeFailure(exitCode, partial, commandLine, errorOutput);
-        if (failure.isEmpty()) failure = giveName(partial, mp3Path);
-    }
+    if (failure.isEmpty()) failure = encode(trap, wavPath, partial, seams, encoderPath);
+    if (failure.isEmpty()) failure = giveName(partial, mp3Path);
     RemovePartialMp3s();
     if (failure.isEmpty()) {
         Main::DeleteFileQuietly(wavPath);

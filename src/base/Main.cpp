@@ -42,6 +42,16 @@ void requirePrivateFolder(const QString& path) {
         throw AppError(QString("The temporary folder %1 cannot be made private.").arg(path));
 }
 
+// A folder where someone else could plant a file or a link under our fixed names first: one
+// others can write, a link, or another user's. One that does not exist is left to the steps
+// that use it to report.
+bool sharedFolder(const QString& path) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
+    if (S_ISLNK(st.st_mode)) return true;
+    return S_ISDIR(st.st_mode) && (st.st_uid != ::getuid() || (st.st_mode & 022) != 0);
+}
+
 }  // namespace
 
 void WaitSeconds(double seconds) {
@@ -120,10 +130,9 @@ QString ProgramFolder() {
 
 QString TempFolder() {
     const QString temp = qEnvironmentVariable("TEMP");
-    if (!temp.isEmpty()) return temp;
-    const QString folder =
-        QDir::tempPath() +
-        QString("/vocorda-call-recorder-%1").arg(static_cast<qulonglong>(::getuid()));
+    if (!temp.isEmpty() && !sharedFolder(temp)) return temp;
+    const QString folder = (temp.isEmpty() ? QDir::tempPath() : temp) +
+                           QString("/vocorda-call-recorder-%1").arg(qulonglong(::getuid()));
     requirePrivateFolder(folder);
     return folder;
 }

@@ -34,7 +34,8 @@ QString ApplicationTitle();
 
 // The folder of the running executable.
 QString ProgramFolder();
-// TEMP when set; otherwise a private per-user folder, refused unless it is one.
+// TEMP when set and the user's alone; otherwise a private per-user folder inside TEMP (or the
+// system's temporary folder), refused unless it is one.
 QString TempFolder();
 // `name` inside TempFolder(), formed anew at each use.
 QString TempFile(const QString& name);

@@ -266,6 +266,45 @@ private slots:
         QCOMPARE(readBytes(data + "/" + kept[0]), recording);
     }
 
+    // Only the encoder this run wrote may run, and only where programs may run.
+    void anEncoderThatCannotRunSaysWhyAndKeepsTheRecording_data() {
+        QTest::addColumn<bool>("noexec");
+        QTest::newRow("something else where the encoder goes") << false;
+        QTest::newRow("temporary folder noexec, no lame on the system") << true;
+    }
+    void anEncoderThatCannotRunSaysWhyAndKeepsTheRecording() {
+        QFETCH(bool, noexec);
+        std::optional<SmallDisk> disk;
+        QString reason;
+        if (noexec) {
+            disk.emplace(m_temp->filePath("noexec"), 4 << 20);
+            if (!disk->isMounted()) QSKIP(qPrintable(disk->why()));
+            qputenv("TEMP", m_temp->filePath("noexec").toLocal8Bit());
+            reason = "the temporary folder " + m_temp->filePath("noexec") +
+                     " does not allow running programs (it is mounted noexec), and no encoder "
+                     "(lame) is installed on the system to run instead.";
+        } else {
+            QVERIFY(QDir().mkdir(encoder()));
+            reason = "the encoder at " + encoder() +
+                     " is not the file this program wrote there (another user's file may be in "
+                     "its place), so it was not run.";
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", m_calls->path().toLocal8Bit());
+        const QByteArray recording = readBytes(wav());
+        const QString mp3 = m_calls->filePath("call.mp3");
+        const bool made = ConvertToMP3(wav(), mp3, m_seams);
+        qputenv("PATH", path);
+        QVERIFY(!made);
+        QCOMPARE(m_prompts.messages.last().text,
+                 "The MP3 file " + mp3 + " could not be made: " + reason +
+                     "\n\nNothing is lost; the recording was kept as:\n" +
+                     m_calls->filePath("call.wav"));
+        QCOMPARE(QDir(m_calls->path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList("call.wav"));
+        QCOMPARE(readBytes(m_calls->filePath("call.wav")), recording);
+    }
+
     // The longest names the folder takes work too; a partial file left by an encoding cut
     // short goes before the next one, and nothing that only looks like one is touched.
     void everyNameThatFitsWorksAndOnlyOurLeftPartsGo() {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -143,6 +144,43 @@ private slots:
     void tempFolderIsTheUsersChoiceWhenSet() {
         qputenv("TEMP", "/some/where");
         QCOMPARE(Main::TempFile("mic.wav"), QString("/some/where/mic.wav"));
+        qunsetenv("TEMP");
+    }
+
+    // Where another user could put a file under the fixed names first, the program keeps its
+    // files in a private folder of its own inside TEMP.
+    void sharedTempGetsAPrivateFolderInside_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("shared");
+        QTest::newRow("the user's alone") << "0700" << false;
+        QTest::newRow("others may read") << "0755" << false;
+        QTest::newRow("others may write") << "1777" << true;
+        QTest::newRow("the group may write") << "0775" << true;
+        QTest::newRow("a link") << "link" << true;
+        QTest::newRow("another user's") << "owner" << true;
+    }
+    void sharedTempGetsAPrivateFolderInside() {
+        QFETCH(QString, kind);
+        QFETCH(bool, shared);
+        if (kind == "owner" && ::getuid() != 0) QSKIP("needs root to give a folder away");
+        QTemporaryDir dir;
+        QString temp = dir.filePath("temp");
+        QVERIFY(QDir().mkdir(temp));
+        const QByteArray native = temp.toLocal8Bit();
+        if (kind == "link") {
+            QVERIFY(QFile::link(temp, dir.filePath("link")));
+            temp = dir.filePath("link");
+        } else if (kind == "owner") {
+            QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+        } else {
+            QCOMPARE(::chmod(native.constData(), kind.toUInt(nullptr, 8)), 0);
+        }
+        qputenv("TEMP", temp.toLocal8Bit());
+        const QString own = temp + QString("/vocorda-call-recorder-%1").arg(::getuid());
+        QCOMPARE(Main::TempFolder(), shared ? own : temp);
+        struct stat st {};
+        QCOMPARE(::lstat(own.toLocal8Bit().constData(), &st) == 0, shared);
+        if (shared) QVERIFY(S_ISDIR(st.st_mode) && (st.st_mode & 0777) == 0700);
         qunsetenv("TEMP");
     }
 

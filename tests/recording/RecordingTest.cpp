@@ -1,6 +1,8 @@
 // The whole road in the real window (offscreen) with an in-process call client: "Start
 // Recording", the call's end, the mix, the real encoder, "Done." - and every way it can go wrong.
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QLineEdit>
 #include <QProcess>
@@ -266,6 +268,31 @@ private slots:
         QCOMPARE(program.exitCode(), 0);
         for (const char* name : {"mic.wav", "speaker.wav", "result.wav"})
             QCOMPARE(readBytes(temp(name)), QByteArray("stale"));
+    }
+
+    // Another user's files in a shared TEMP are neither run, nor read, nor replaced.
+    void anotherUsersFilesInASharedTempAreLeftAlone() {
+        if (::getuid() != 0) QSKIP("needs root to plant another user's files");
+        QCOMPARE(::chmod(temp("").toLocal8Bit().constData(), 01777), 0);
+        const QByteArray planted = "#!/bin/sh\ntouch " + temp("mark").toLocal8Bit() +
+                                   "\nexec " LAME_EXECUTABLE " \"$@\"\n";
+        const QStringList names = {"lame.exe", "mic.wav", "result.wav"};
+        for (const QString& name : names) {
+            writeBytes(temp(name), planted);
+            const QByteArray native = temp(name).toLocal8Bit();
+            QCOMPARE(::chown(native.constData(), 65534, 65534) | ::chmod(native.constData(), 0755),
+                     0);
+        }
+        m_form->PushButton6->click();
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(texts(), QStringList({"Done."}));
+        QVERIFY(QFileInfo(calls("call.mp3")).size() > 0);
+        const QString own = QString("vocorda-call-recorder-%1").arg(::getuid());
+        QCOMPARE(QDir(temp("")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 names + QStringList(own));
+        for (const QString& name : names) QCOMPARE(readBytes(temp(name)), planted);
+        QCOMPARE(QDir(temp(own)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
     }
 
     void clientNotRunningOffersTheHelpAndTouchesNothing() {
