@@ -26,3 +26,11 @@ QString KeepRecording(const QString& source, const QString& mp3Path, const QStri
 // Moves `source` to the data folder under its dated name, "Call 2026-12-09 14.03.22" with
 // `suffix` and ".wav" (dated by its last change); throws AppError as KeepRecording does.
 QString KeepInDataFolder(const QString& source, const QString& suffix);
+
+// Moves `source` to the first of SafeFolders(mp3Path) that takes it, under its own name;
+// throws AppError as KeepRecording does.
+QString KeepUnderOwnName(const QString& source, const QString& mp3Path);
+
+// Renames `source` in its own folder to its dated name, as KeepInDataFolder names it: that needs
+// no space. Returns the new path; throws AppError with the system's reason.
+QString SetAsideInPlace(const QString& source, const QString& suffix);

@@ -1,5 +1,7 @@
 #include "LeftRecording.h"
 
+#include "AppError.h"
+#include "FileRecord.h"
 #include "Main.h"
 #include "SafePlace.h"
 
@@ -28,15 +30,60 @@ QString description(const QStringList& files) {
     return QString("part of a call (%1)").arg(files.join(" and "));
 }
 
+namespace {
+
+FileRecord setAsideRecord() {
+    return FileRecord(Main::TempFile("set-aside.list"));
+}
+
+void addLines(QStringList& lines, const QString& text) {
+    for (const QString& line : text.split('\n'))
+        if (!lines.contains(line)) lines << line;
+}
+
+QString setAsideText(const QStringList& moved, const QStringList& reasons,
+                     const QStringList& inTemp) {
+    const QString head =
+        "A recording that was not finished earlier was still in the temporary folder. So that "
+        "this recording could not replace it, ";
+    if (inTemp.isEmpty()) return head + "it was moved to:\n" + moved.join('\n');
+    QString text = head + "it was set aside in the temporary folder as:\n" + inTemp.join('\n') +
+                   "\n\nIt could not be moved to a safe place:\n" + reasons.join('\n') +
+                   "\n\nCopy it by hand to a folder of your own; it is offered again at the "
+                   "next start.";
+    if (!moved.isEmpty()) text += "\n\nThe rest of it was moved to:\n" + moved.join('\n');
+    return text;
+}
+
+}  // namespace
+
 QString setAside() {
-    QStringList moved;
-    for (const auto& [name, suffix] : kFiles)
-        if (const QString path = Main::TempFile(name); Main::FileExists(path))
+    // The mix removes the sides only once it is whole: beside them it is made again from them.
+    if (Main::FileExists(Main::TempFile("mic.wav")) &&
+        Main::FileExists(Main::TempFile("speaker.wav")))
+        Main::DeleteFileQuietly(Main::TempFile("result.wav"));
+    QStringList moved, reasons, inTemp;
+    for (const auto& [name, suffix] : kFiles) {
+        const QString path = Main::TempFile(name);
+        if (!Main::FileExists(path)) continue;
+        try {
             moved << KeepInDataFolder(path, suffix);
-    if (moved.isEmpty()) return {};
-    return "A recording that was not finished earlier was still in the temporary folder. So that "
-           "this recording could not replace it, it was moved to:\n" +
-           moved.join('\n');
+        } catch (const AppError& e) {
+            addLines(reasons, e.description());
+            inTemp << SetAsideInPlace(path, suffix);
+            setAsideRecord().add(inTemp.last());
+        }
+    }
+    if (moved.isEmpty() && inTemp.isEmpty()) return {};
+    return setAsideText(moved, reasons, inTemp);
+}
+
+QStringList setAsideFiles() {
+    return setAsideRecord().files();
+}
+
+void forgetSetAside() {
+    setAsideRecord().clear();
 }
 
 }  // namespace LeftRecording

@@ -13,8 +13,15 @@ namespace LeftRecording {
 QStringList files();
 // What it is, for the user: "the two sides of a call (mic.wav and speaker.wav)", ...
 QString description(const QStringList& files);
-// Moves its files to the data folder under dated names and returns the text that says where;
-// empty when nothing was left. Throws AppError when a file cannot be moved (it then stays).
+// Moves its files to the data folder under dated names; a file that cannot go there is set
+// aside in the temporary folder under its dated name, to be offered again at the next start.
+// Returns the text that says where; empty when nothing was left. Throws AppError only when a
+// file can be neither moved nor renamed: it then stays, and no recording may start.
 QString setAside();
+
+// The files set aside in the temporary folder that are still there, as they were set aside.
+QStringList setAsideFiles();
+// The user declined them: they stay where they are and are not offered again.
+void forgetSetAside();
 
 }  // namespace LeftRecording

@@ -109,7 +109,17 @@ void RecordingControl::PushButton6_Click() {
     // What an earlier run left is the user's recording too: set aside, never deleted.
     const auto lockAndSetAside = [&] {
         locked = takeLock(true);
-        if (locked) m_setAside = LeftRecording::setAside();
+        if (!locked) return;
+        try {
+            m_setAside = LeftRecording::setAside();
+        } catch (const AppError& e) {
+            locked = false;
+            m_prompts.showMessage(
+                {"This call is not being recorded: a recording that was not finished earlier is "
+                 "still in the temporary folder, and it can be neither moved nor set aside:\n" +
+                     e.description(),
+                 Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
+        }
     };
     if (trap.run(111, lockAndSetAside) || !locked) return m_lock.reset();
     trap.run(112, [&] { m_view.setStartEnabled(false); });
@@ -154,6 +164,7 @@ void RecordingControl::offerRecovery() {
         // The files of a call another copy is recording or encoding now.
         if (!takeLock(false)) return;
         RemovePartialMp3s();
+        offerSetAside();
         files = LeftRecording::files();
     } catch (const AppError&) {
         // "Start Recording" will say what is wrong with the temporary folder
@@ -170,6 +181,40 @@ void RecordingControl::offerRecovery() {
         finishRecording(std::nullopt);
     else
         m_lock.reset();
+}
+
+void RecordingControl::offerSetAside() {
+    const QStringList files = LeftRecording::setAsideFiles();
+    if (files.isEmpty()) return;
+    const QString mp3 = resolvedPath(m_view.outputPath());
+    const MessageAnswer answer = m_prompts.showMessage(
+        {QString("A recording that could not be moved to a safe place is set aside in the "
+                 "temporary folder %1:\n%2\n\nMove it now to %3?\n\nNo leaves it there for you "
+                 "to copy by hand, and it is not offered again.")
+             .arg(Main::TempFolder(), files.join('\n'), SafeFolders(mp3).join(", or else to ")),
+         Main::ApplicationTitle(), MessageIcon::Question, MessageButtons::YesNo});
+    if (answer != MessageAnswer::Yes) return LeftRecording::forgetSetAside();
+    QStringList kept, reasons;
+    for (const QString& file : files) {
+        try {
+            kept << KeepUnderOwnName(file, mp3);
+        } catch (const AppError& e) {
+            for (const QString& line : e.description().split('\n'))
+                if (!reasons.contains(line)) reasons << line;
+        }
+    }
+    QStringList text;
+    if (!kept.isEmpty())
+        text << "The recording that was set aside was moved to:\n" + kept.join('\n');
+    if (!reasons.isEmpty())
+        text << "It could not be moved to a safe place:\n" + reasons.join('\n') +
+                    "\n\nIt stays set aside: copy it by hand to a folder of your own. It is "
+                    "offered again at the next start.";
+    else
+        LeftRecording::forgetSetAside();
+    m_prompts.showMessage({text.join("\n\n"), Main::ApplicationTitle(),
+                           reasons.isEmpty() ? MessageIcon::None : MessageIcon::Warning,
+                           MessageButtons::Ok});
 }
 
 bool RecordingControl::takeLock(bool tell) {

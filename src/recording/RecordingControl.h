@@ -49,6 +49,8 @@ private:
     // One recording at a time per temporary folder: another copy of the program may be using
     // its files. Says why not when `tell`.
     bool takeLock(bool tell);
+    // Offers to move what an earlier start set aside in the temporary folder to a safe place.
+    void offerSetAside();
     // callId: the recorded call, when the client told which it was.
     void finishRecording(const std::optional<QString>& callId);
     Output chooseOutput() const;

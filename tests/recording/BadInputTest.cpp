@@ -15,6 +15,7 @@
 #include "Form1.h"
 #include "PartialMp3.h"
 #include "SettingsStore.h"
+#include "SmallDisk.h"
 #include "WavBytes.h"
 
 namespace {
@@ -40,6 +41,12 @@ QByteArray tone(double seconds, int rate = 48000) {
     std::vector<qint16> samples(size_t(seconds * rate));
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = qint16((i % 100) * 200 - 10000);
     return pcmWav(samples, 1, rate);
+}
+
+// Writes until the file system is full.
+void fill(const QString& path) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly)) file.write(QByteArray(1 << 20, 'x'));
 }
 
 }  // namespace
@@ -241,6 +248,76 @@ private slots:
         form->PushButton6->click();
         m_world.raise(m_call, clsFinished);
         QCOMPARE(left, QStringList("result.wav"));
+    }
+
+    // The MP3's folder full and no data folder: the call stays, the next one is recorded all the
+    // same, and what was left is set aside in the temporary folder and offered once more.
+    void aLeftoverThatCannotBeMovedNeverBlocksTheNextCall() {
+        SmallDisk disk(path("small"), 64 * 1024);
+        if (!disk.isMounted()) QSKIP(qPrintable(disk.why()));
+        fill(path("small/filler"));
+        writeBytes(path("plain-file"), "x");
+        qputenv("XDG_DATA_HOME", path("plain-file/data").toLocal8Bit());
+        auto form = makeForm();
+        form->start();
+        form->Text3->setText(path("small/call.mp3"));
+        form->PushButton6->click();
+        m_world.raise(m_call, clsFinished);
+        const QString result = path("temp/result.wav"), data = path("plain-file/data");
+        const QString noData = data + "/vocorda-call-recorder cannot be created: Not a directory.";
+        QVERIFY2(m_prompts.texts().last().endsWith(
+                     "\n\nThe recording could not be moved to a safe place; copy it by hand to "
+                     "a folder of your own now:\n" +
+                     result + " could not be moved to a safe place:\n" + path("small/call.wav") +
+                     ": No space left on device.\n" + noData),
+                 qPrintable(m_prompts.texts().last()));
+        const QByteArray mix = readBytes(result);
+        const QString setAside =
+            path("temp/Call " + QFileInfo(result).lastModified().toString("yyyy-MM-dd hh.mm.ss") +
+                 ".wav");
+
+        QFile::remove(path("small/filler"));
+        form->PushButton6->click();
+        QVERIFY(form->recording().isRecording());
+        m_world.raise(m_call, clsFinished);
+        QCOMPARE(m_prompts.texts().last(),
+                 "Done.\n\nA recording that was not finished earlier was still in the temporary "
+                 "folder. So that this recording could not replace it, it was set aside in the "
+                 "temporary folder as:\n" +
+                     setAside + "\n\nIt could not be moved to a safe place:\n" + result +
+                     " could not be moved to a safe place:\n" + noData +
+                     "\n\nCopy it by hand to a folder of your own; it is offered again at the "
+                     "next start.");
+        QVERIFY(QFileInfo(path("small/call.mp3")).size() > 0);
+
+        // Offered at each start until declined; a move that fails again leaves it set aside.
+        fill(path("small/filler"));
+        const QString offer =
+            "A recording that could not be moved to a safe place is set aside in the temporary "
+            "folder " +
+            path("temp") + ":\n" + setAside + "\n\nMove it now to " + path("small") +
+            ", or else to " + data +
+            "/vocorda-call-recorder?\n\nNo leaves it there for you to copy by hand, and it is "
+            "not offered again.";
+        const QString dated = QFileInfo(setAside).fileName();
+        const QString stays = "It could not be moved to a safe place:\n" + setAside +
+                              " could not be moved to a safe place:\n" + path("small/") + dated +
+                              ": No space left on device.\n" + noData +
+                              "\n\nIt stays set aside: copy it by hand to a folder of your "
+                              "own. It is offered again at the next start.";
+        const QList<QStringList> shown = {{offer, stays}, {offer}, {}};
+        for (const QStringList& texts : shown) {
+            m_prompts = FakePrompts();
+            m_prompts.nextAnswers.enqueue(texts.size() == 2 ? MessageAnswer::Yes
+                                                            : MessageAnswer::No);
+            form = makeForm();
+            form->start();
+            QTest::qWait(100);
+            QCOMPARE(m_prompts.texts(), texts);
+        }
+        QCOMPARE(QDir(path("temp")).entryList(QDir::Files), QStringList(dated));
+        QCOMPARE(QDir(path("small")).entryList(QDir::Files), QStringList({"call.mp3", "filler"}));
+        QCOMPARE(readBytes(setAside), mix);
     }
 
     // What a killed encoder wrote goes at the next start; the recording stays.
