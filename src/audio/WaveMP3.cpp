@@ -32,32 +32,62 @@ void tell(const AudioSeams& seams, const QString& text) {
         {text, Main::ApplicationTitle(), MessageIcon::Warning, MessageButtons::Ok});
 }
 
+// A file of the recording to keep, and whether the program could read it at all.
+struct Kept {
+    QString path;
+    QString suffix;
+    bool unusable = false;
+};
+
 // Moves each file to the safe place and says where every one of them now is: "Nothing is
-// lost" only when each was seen whole in its new place.
-QString keepAll(const QList<std::pair<QString, QString>>& files, const QString& mp3Path) {
+// lost" only when each was seen whole in its new place and none is unusable.
+QString keepAll(const QList<Kept>& files, const QString& mp3Path) {
     QStringList kept, stuck;
-    for (const auto& [path, suffix] : files) {
-        if (!QFileInfo::exists(path)) continue;
+    bool damaged = false;
+    for (const Kept& file : files) {
+        if (!QFileInfo::exists(file.path)) continue;
+        damaged = damaged || file.unusable;
         try {
-            kept << KeepRecording(path, mp3Path, suffix);
+            kept << KeepRecording(file.path, mp3Path, file.suffix) +
+                        (file.unusable ? " (unusable)" : "");
         } catch (const AppError& e) {
             stuck << e.description();
         }
     }
-    if (stuck.isEmpty()) return "Nothing is lost; the recording was kept as:\n" + kept.join('\n');
+    const QString lost = "Part of the recording is lost: the file marked unusable is damaged. ";
+    if (stuck.isEmpty())
+        return (damaged ? lost + "What there is was kept as:\n"
+                        : QString("Nothing is lost; the recording was kept as:\n")) +
+               kept.join('\n');
     const QString moved = kept.isEmpty() ? QString() : "\n\nKept as:\n" + kept.join('\n');
     return "The recording could not be moved to a safe place; copy it by hand to a folder of "
            "your own now:\n" +
            stuck.join('\n') + moved;
 }
 
-// Why two sides cannot be mixed, or the empty text when they can.
-QString mixRefusal(MixInput inputs[2], Prompts& prompts) {
+// Why the mix cannot be encoded, or the empty text: LAME takes any other file for raw samples.
+QString wavRefusal(const QString& wavPath, const AudioSeams& seams) {
     try {
-        for (int i = 0; i < 2; ++i) inputs[i].info = ReadWaveInfo(inputs[i].path, prompts);
+        ReadWaveInfo(wavPath, *seams.prompts);
+        return {};
     } catch (const AppError& e) {
         return e.description();
     }
+}
+
+// Why two sides cannot be mixed, or the empty text when they can. A side the program cannot
+// read at all is marked unusable.
+QString mixRefusal(MixInput inputs[2], QList<Kept>& sides, Prompts& prompts) {
+    QString refusal;
+    for (int i = 0; i < 2; ++i) {
+        try {
+            inputs[i].info = ReadWaveInfo(inputs[i].path, prompts);
+        } catch (const AppError& e) {
+            sides[i].unusable = true;
+            if (refusal.isEmpty()) refusal = e.description();
+        }
+    }
+    if (!refusal.isEmpty()) return refusal;
     const WaveInfo& a = inputs[0].info;
     const WaveInfo& b = inputs[1].info;
     if (a.isEmpty() || b.isEmpty()) return "a file name is not valid.";
@@ -82,7 +112,8 @@ bool MergeWave(const QString& firstPath, const QString& secondPath, const QStrin
                const AudioSeams& seams) {
     ErrorTrap trap(*seams.prompts, "WaveMP3", "MergeWave");
     MixInput inputs[2] = {{firstPath, {}}, {secondPath, {}}};
-    QString failure = mixRefusal(inputs, *seams.prompts);
+    QList<Kept> sides = {{firstPath, "-mic"}, {secondPath, "-speaker"}};
+    QString failure = mixRefusal(inputs, sides, *seams.prompts);
     const QString output = Main::TempFile("result.wav");
     if (failure.isEmpty()) {
         TrackMixer mixer(inputs[0], inputs[1], seams.progress);
@@ -100,9 +131,8 @@ bool MergeWave(const QString& firstPath, const QString& secondPath, const QStrin
     }
     if (!failure.isEmpty()) {
         QFile::remove(output);
-        tell(seams,
-             QString("The two sides of the call could not be mixed: %1\n\n%2")
-                 .arg(failure, keepAll({{firstPath, "-mic"}, {secondPath, "-speaker"}}, mp3Path)));
+        tell(seams, QString("The two sides of the call could not be mixed: %1\n\n%2")
+                        .arg(failure, keepAll(sides, mp3Path)));
         return false;
     }
     QCoreApplication::processEvents();
@@ -261,7 +291,8 @@ QString encode(ErrorTrap& trap, const QString& wavPath, const QString& partial,
 
 bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSeams& seams) {
     ErrorTrap trap(*seams.prompts, "WaveMP3", "ConvertToMP3");
-    QString failure = outputRefusal(mp3Path);
+    const QString unusable = wavRefusal(wavPath, seams);
+    QString failure = unusable.isEmpty() ? outputRefusal(mp3Path) : unusable;
     QString partial, encoderPath;
     if (failure.isEmpty()) {
         try {
@@ -277,8 +308,9 @@ bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSea
     if (failure.isEmpty()) {
         Main::DeleteFileQuietly(wavPath);
     } else {
-        tell(seams, QString("The MP3 file %1 could not be made: %2\n\n%3")
-                        .arg(mp3Path, failure, keepAll({{wavPath, ""}}, mp3Path)));
+        tell(seams,
+             QString("The MP3 file %1 could not be made: %2\n\n%3")
+                 .arg(mp3Path, failure, keepAll({{wavPath, "", !unusable.isEmpty()}}, mp3Path)));
     }
     if (!encoderPath.isEmpty()) Main::DeleteFileQuietly(encoderPath);
     return failure.isEmpty();

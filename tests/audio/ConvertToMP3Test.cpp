@@ -266,6 +266,20 @@ private slots:
         QCOMPARE(readBytes(data + "/" + kept[0]), recording);
     }
 
+    // A mix cut to 10 bytes is no recording: kept, named unusable, and nothing said "not lost".
+    void aDamagedMixIsKeptAndNamedUnusable() {
+        writeBytes(wav(), QByteArray("RIFF\x24\0\0\0WA", 10));
+        const QString mp3 = m_calls->filePath("call.mp3");
+        QVERIFY(!ConvertToMP3(wav(), mp3, m_seams));
+        QCOMPARE(m_prompts.messages.size(), 1);
+        QVERIFY2(m_prompts.messages.last().text.endsWith(
+                     "\n\nPart of the recording is lost: the file marked unusable is damaged. "
+                     "What there is was kept as:\n" +
+                     m_calls->filePath("call.wav") + " (unusable)"),
+                 qPrintable(m_prompts.messages.last().text));
+        QCOMPARE(readBytes(m_calls->filePath("call.wav")), QByteArray("RIFF\x24\0\0\0WA", 10));
+    }
+
     // Only the encoder this run wrote may run, and only where programs may run.
     void anEncoderThatCannotRunSaysWhyAndKeepsTheRecording_data() {
         QTest::addColumn<bool>("noexec");

@@ -185,6 +185,12 @@ private slots:
             QVERIFY(QFileInfo(mp3).size() > 0);
         } else {
             QCOMPARE(last.icon, MessageIcon::Warning);
+            if (kind == SideNotWav)
+                QVERIFY2(last.text.endsWith("\n\nPart of the recording is lost: the file marked "
+                                            "unusable is damaged. What there is was kept as:\n" +
+                                            path("calls/call-mic.wav") + "\n" +
+                                            path("calls/call-speaker.wav") + " (unusable)"),
+                         qPrintable(last.text));
             // Every file the message names as kept is really there.
             for (const QString& line : last.text.split('\n'))
                 if (line.startsWith('/') && line.endsWith(".wav"))
