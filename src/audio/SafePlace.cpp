@@ -87,26 +87,22 @@ QString moveFile(const QString& source, const QString& target) {
     return {};
 }
 
-void addReason(QStringList& reasons, const QString& line) {
-    if (!reasons.contains(line)) reasons << line;
-}
-
 // Moves `source` into the folder as `name` (or its next free name) and returns where it is once
 // all of it arrived.
 QString moveWhole(const QString& source, const QString& folderPath, const QString& name,
                   QStringList& reasons) {
     if (QString reason = makeFolder(QFile::encodeName(folderPath)); !reason.isEmpty()) {
-        addReason(reasons, QString("%1 cannot be created: %2.").arg(folderPath, reason));
+        AddLinesOnce(reasons, QString("%1 cannot be created: %2.").arg(folderPath, reason));
         return {};
     }
     const qint64 size = QFileInfo(source).size();
     const QString target = FreeFileName(QDir(folderPath).filePath(name));
     if (QString reason = moveFile(source, target); !reason.isEmpty()) {
-        addReason(reasons, QString("%1: %2.").arg(target, reason));
+        AddLinesOnce(reasons, QString("%1: %2.").arg(target, reason));
         return {};
     }
     if (QFileInfo(target).size() == size) return target;
-    addReason(reasons, QString("%1 holds only part of the recording.").arg(target));
+    AddLinesOnce(reasons, QString("%1 holds only part of the recording.").arg(target));
     return {};
 }
 
@@ -182,4 +178,9 @@ QString SetAsideInPlace(const QString& source, const QString& suffix) {
     if (QString reason = moveFile(source, target); !reason.isEmpty())
         throw AppError(QString("%1 could not be set aside as %2: %3.").arg(source, target, reason));
     return target;
+}
+
+void AddLinesOnce(QStringList& lines, const QString& text) {
+    for (const QString& line : text.split('\n'))
+        if (!lines.contains(line)) lines << line;
 }

@@ -34,3 +34,7 @@ QString KeepUnderOwnName(const QString& source, const QString& mp3Path);
 // Renames `source` in its own folder to its dated name, as KeepInDataFolder names it: that needs
 // no space. Returns the new path; throws AppError with the system's reason.
 QString SetAsideInPlace(const QString& source, const QString& suffix);
+
+// Adds each line of `text` that `lines` does not hold yet: a box says each reason once, however
+// many files it failed for.
+void AddLinesOnce(QStringList& lines, const QString& text);

@@ -51,7 +51,7 @@ QString keepAll(const QList<Kept>& files, const QString& mp3Path) {
             kept << KeepRecording(file.path, mp3Path, file.suffix) +
                         (file.unusable ? " (unusable)" : "");
         } catch (const AppError& e) {
-            stuck << e.description();
+            AddLinesOnce(stuck, e.description());
         }
     }
     const QString lost = "Part of the recording is lost: the file marked unusable is damaged. ";

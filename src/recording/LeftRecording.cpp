@@ -36,11 +36,6 @@ FileRecord setAsideRecord() {
     return FileRecord(Main::TempFile("set-aside.list"));
 }
 
-void addLines(QStringList& lines, const QString& text) {
-    for (const QString& line : text.split('\n'))
-        if (!lines.contains(line)) lines << line;
-}
-
 QString setAsideText(const QStringList& moved, const QStringList& reasons,
                      const QStringList& inTemp) {
     const QString head =
@@ -69,7 +64,7 @@ QString setAside() {
         try {
             moved << KeepInDataFolder(path, suffix);
         } catch (const AppError& e) {
-            addLines(reasons, e.description());
+            AddLinesOnce(reasons, e.description());
             inTemp << SetAsideInPlace(path, suffix);
             setAsideRecord().add(inTemp.last());
         }

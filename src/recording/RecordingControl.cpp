@@ -199,8 +199,7 @@ void RecordingControl::offerSetAside() {
         try {
             kept << KeepUnderOwnName(file, mp3);
         } catch (const AppError& e) {
-            for (const QString& line : e.description().split('\n'))
-                if (!reasons.contains(line)) reasons << line;
+            AddLinesOnce(reasons, e.description());
         }
     }
     QStringList text;
