@@ -138,38 +138,37 @@ QStringList SafeFolders(const QString& mp3Path) {
 
 namespace {
 
-QString keepDated(const QString& source, const QString& suffix, QStringList& reasons) {
-    if (QString kept = moveWhole(source, DataFolder(), datedName(source, suffix), reasons);
-        !kept.isEmpty())
-        return kept;
+// A folder and the name to take there.
+using Place = std::pair<QString, QString>;
+
+// Moves `source` to the first place that takes it whole; throws with every place's reason.
+QString moveToFirst(const QString& source, const QList<Place>& places) {
+    QStringList reasons;
+    for (const auto& [folder, name] : places)
+        if (QString kept = moveWhole(source, folder, name, reasons); !kept.isEmpty()) return kept;
     throw AppError(
         QString("%1 could not be moved to a safe place:\n%2").arg(source, reasons.join('\n')));
+}
+
+QList<Place> safePlaces(const QString& mp3Path, const QString& name) {
+    QList<Place> places;
+    for (const QString& folder : SafeFolders(mp3Path)) places.append({folder, name});
+    return places;
 }
 
 }  // namespace
 
 QString KeepRecording(const QString& source, const QString& mp3Path, const QString& suffix) {
-    QStringList reasons;
-    for (const QString& folder : SafeFolders(mp3Path))
-        if (QString kept = moveWhole(source, folder, baseName(mp3Path) + suffix + ".wav", reasons);
-            !kept.isEmpty())
-            return kept;
-    return keepDated(source, suffix, reasons);
+    return moveToFirst(source, safePlaces(mp3Path, baseName(mp3Path) + suffix + ".wav") +
+                                   QList<Place>{{DataFolder(), datedName(source, suffix)}});
 }
 
 QString KeepInDataFolder(const QString& source, const QString& suffix) {
-    QStringList reasons;
-    return keepDated(source, suffix, reasons);
+    return moveToFirst(source, {{DataFolder(), datedName(source, suffix)}});
 }
 
 QString KeepUnderOwnName(const QString& source, const QString& mp3Path) {
-    QStringList reasons;
-    for (const QString& folder : SafeFolders(mp3Path))
-        if (QString kept = moveWhole(source, folder, QFileInfo(source).fileName(), reasons);
-            !kept.isEmpty())
-            return kept;
-    throw AppError(
-        QString("%1 could not be moved to a safe place:\n%2").arg(source, reasons.join('\n')));
+    return moveToFirst(source, safePlaces(mp3Path, QFileInfo(source).fileName()));
 }
 
 QString SetAsideInPlace(const QString& source, const QString& suffix) {
