@@ -81,6 +81,13 @@ void WavWriter::sync() {
     writeHeader();
 }
 
+void WavWriter::cut(qint64 dataBytes) {
+    sync();
+    if (!isOpen() || dataBytes >= m_dataBytes || !m_file.resize(kHeaderBytes + dataBytes)) return;
+    m_dataBytes = dataBytes;
+    writeHeader();
+}
+
 void WavWriter::finish() {
     sync();
     m_file.close();

@@ -24,6 +24,8 @@ public:
     void appendSilence(qint64 count);
     // Writes what is held back and rewrites the header's sizes.
     void sync();
+    // Ends the data at this many bytes, when it holds more.
+    void cut(qint64 dataBytes);
     void finish();
 
     bool isOpen() const { return m_file.isOpen(); }

@@ -34,13 +34,13 @@ void CallMix::openSide(Side side, const QString& path) {
     SideState& state = m_sides[index(side)];
     state.writer.open(path);
     state.writer.appendSilence(m_lead * 2);
-    state.written = m_lead;
+    state.written = state.first = m_lead;
     state.opened = true;
 }
 
 int CallMix::addInput(Side side, int continues) {
     const int id = m_nextInput++;
-    m_inputs[id] = Input{side, continues};
+    m_inputs[id] = Input{side, continues, id};
     return id;
 }
 
@@ -77,6 +77,7 @@ void CallMix::record(int input, qint64 produced, qint64 heard) {
 void CallMix::place(Input& in, qint64 start) {
     in.placed = true;
     in.end = start + qint64(in.pending.size());
+    m_sides[index(in.side)].spans[in.id] = {in.id, start, in.end};
     const auto previous = m_ended.find(in.continues);
     if (previous == m_ended.end()) return;
     const auto twice = std::clamp<qint64>(previous->second - start, 0, qint64(in.pending.size()));
@@ -88,6 +89,7 @@ void CallMix::delivered(Input& in, qint64 frames) {
     in.end += frames;
     if (!in.placed) return;
     keepTime(in);
+    m_sides[index(in.side)].spans[in.id].end = in.end;
     advance(in.end);
     flush(in.side);
 }
@@ -216,7 +218,7 @@ void CallMix::tick() {
     for (SideState& state : m_sides) state.writer.sync();
 }
 
-void CallMix::finish() {
+void CallMix::finish(std::optional<qint64> until) {
     for (auto it = m_inputs.begin(); it != m_inputs.end();) {
         if (!it->second.placed && !it->second.pending.empty()) placeAtLead(it->second);
         it = it->second.placed ? std::next(it) : m_inputs.erase(it);
@@ -228,10 +230,20 @@ void CallMix::finish() {
         SideState& state = m_sides[index(side)];
         if (!state.writer.isOpen()) continue;
         writeUpTo(state, side, m_lead);
+        if (until && m_origin)
+            state.writer.cut(std::max<qint64>(*until - *m_origin - state.first, 0) * 2);
         state.writer.finish();
     }
     m_inputs.clear();
     m_ended.clear();
+}
+
+std::vector<CallMix::Span> CallMix::spans(Side side) const {
+    std::vector<Span> result;
+    for (const auto& [id, span] : m_sides[index(side)].spans) result.push_back(span);
+    std::sort(result.begin(), result.end(),
+              [](const Span& a, const Span& b) { return a.start < b.start; });
+    return result;
 }
 
 bool CallMix::isSilent(Side side) const {

@@ -46,10 +46,19 @@ public:
 
     // Regularly: makes both files valid on disk.
     void tick();
-    // Ends every input; both files end at the same moment.
-    void finish();
+    // Ends every input; both files end at the same moment: `until`, when it is given and they
+    // reach past it (on the steady clock, in frames of kRate).
+    void finish(std::optional<qint64> until = std::nullopt);
 
     qint64 framesWritten(Side side) const { return m_sides[index(side)].written; }
+    // Where the side's file begins on the timeline.
+    qint64 firstFrame(Side side) const { return m_sides[index(side)].first; }
+    // Where each input of the side put its frames on the timeline, in the order they begin.
+    struct Span {
+        int input;
+        qint64 start, end;
+    };
+    std::vector<Span> spans(Side side) const;
     // The side's file was made and holds nothing but silence (every sample within a few counts
     // of zero): a muted device, or a call application that plays where it cannot be heard.
     bool isSilent(Side side) const;
@@ -64,6 +73,7 @@ private:
     struct Input {
         Side side;
         int continues = 0;
+        int id = 0;
         bool placed = false;
         qint64 delivered = 0;  // frames of the stream, holes included
         qint64 end = 0;        // timeline position just past the last frame delivered
@@ -76,7 +86,9 @@ private:
         explicit SideState(qint64 maxBytes) : writer(1, kRate, maxBytes) {}
         WavWriter writer;
         qint64 written = 0;  // timeline position of the next frame of the file
+        qint64 first = 0;
         bool opened = false;
+        std::map<int, Span> spans;
         qint32 peak = 0;  // the loudest sample written
     };
 

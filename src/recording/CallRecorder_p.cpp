@@ -15,7 +15,9 @@ void CallRecorder::recordOutput(const QString& path) {
 
 void CallRecorder::restart(std::unique_ptr<StreamRecorder>& recorder, CallMix::Side side,
                            StreamRecorder::Target target) {
-    const int previous = recorder ? recorder->input() : 0;
+    const int previous = recorder                            ? recorder->input()
+                         : side == CallMix::Side::Microphone ? m_lastMicrophone
+                                                             : 0;
     recorder.reset();  // its input ends before the next one starts
     if (target.device.isEmpty()) return;
     if (side == CallMix::Side::Microphone && !m_microphones.contains(target.device))
@@ -26,7 +28,7 @@ void CallRecorder::restart(std::unique_ptr<StreamRecorder>& recorder, CallMix::S
 
 void CallRecorder::follow(const PulseServerModel& model, const QString& callId) {
     m_callId = callId;
-    if (m_mix.isOpen(CallMix::Side::Microphone)) followMicrophone(model.microphoneOf(callId));
+    if (m_mix.isOpen(CallMix::Side::Microphone)) followMicrophone(model, callId);
     if (!m_mix.isOpen(CallMix::Side::Speaker)) return;
     if (!m_wholeOutput) followPlaybacks(model.playbacksOf(callId));
     if (m_wholeOutput) followWholeOutput(model.outputMonitorOf(callId));
@@ -37,8 +39,23 @@ bool CallRecorder::keeps(const std::unique_ptr<StreamRecorder>& recorder, const 
     return recorder && !recorder->isGone() && (device.isEmpty() || recorder->device() == device);
 }
 
-void CallRecorder::followMicrophone(const QString& source) {
-    if (!keeps(m_microphone, source)) restart(m_microphone, CallMix::Side::Microphone, {source});
+// While the call has no microphone stream, the user's side holds silence: the far party hears
+// nothing of what the microphone picks up then. The next stream, on any source, continues it.
+void CallRecorder::followMicrophone(const PulseServerModel& model, const QString& callId) {
+    if (!model.holdsMicrophone(callId)) {
+        if (m_microphone) endMicrophone(Gap::Released);
+        return;
+    }
+    const QString source = model.microphoneOf(callId);
+    if (keeps(m_microphone, source)) return;
+    if (m_microphone) endMicrophone(Gap::Lost);
+    restart(m_microphone, CallMix::Side::Microphone, {source});
+}
+
+void CallRecorder::endMicrophone(Gap why) {
+    m_microphoneEnds[m_microphone->input()] = {why, m_microphone->device()};
+    m_lastMicrophone = m_microphone->input();
+    m_microphone.reset();
 }
 
 void CallRecorder::followPlaybacks(const std::map<uint32_t, QString>& playbacks) {
@@ -71,20 +88,34 @@ void CallRecorder::followWholeOutput(const QString& monitor) {
     if (!keeps(recorder, monitor)) restart(recorder, CallMix::Side::Speaker, {monitor});
 }
 
-void CallRecorder::tick() {
+// PipeWire 0.3 stops giving a record stream frames after its source was suspended, and says
+// nothing of it: the source runs again, and the call application hears it.
+void CallRecorder::tick(const PulseServerModel& model) {
+    if (m_microphone && m_microphone->isStalled(!model.isSuspended(m_microphone->device()))) {
+        const QString source = m_microphone->device();
+        endMicrophone(Gap::Stalled);
+        restart(m_microphone, CallMix::Side::Microphone, {source});
+    }
     if (m_microphone) m_microphone->askTiming();
     for (const auto& [index, recorder] : m_playbacks) recorder->askTiming();
     m_mix.tick();
 }
 
-void CallRecorder::finish() {
+std::optional<qint64> CallRecorder::farSoundAt() const {
+    std::optional<qint64> last;
+    for (const auto& [index, recorder] : m_playbacks)
+        if (const auto at = recorder->soundAt(); at && (!last || *at > *last)) last = at;
+    return last;
+}
+
+void CallRecorder::finish(std::optional<qint64> untilMs) {
     m_microphone.reset();
     m_playbacks.clear();
-    m_mix.finish();
+    m_mix.finish(untilMs ? std::optional(*untilMs * CallMix::kRate / 1000) : std::nullopt);
 }
 
 CallReport CallRecorder::report() const {
-    CallReport report{m_mix.problems(), silenceNotes()};
+    CallReport report{m_mix.problems(), gapNotes() + silenceNotes()};
     if (m_wholeOutput)
         report.notes << "The audio server could not record the call application's own sound by "
                         "itself, so the recording holds everything that was played on the same "
@@ -109,5 +140,34 @@ QStringList CallRecorder::silenceNotes() const {
                      "nothing but silence for the whole call. It may have played the other side "
                      "through a device that %2 could not see.")
                      .arg(m_callId, Main::kProductName);
+    return notes;
+}
+
+// Each stretch of the user's side that no microphone stream covers, once, with its cause.
+QStringList CallRecorder::gapNotes() const {
+    constexpr qint64 kShortest = CallMix::kRate / 2;
+    QStringList notes;
+    const auto note = [&](qint64 from, const QString& to, int before) {
+        const auto end = m_microphoneEnds.find(before);
+        const Gap why = end == m_microphoneEnds.end() ? Gap::Released : end->second.first;
+        const QString device = end == m_microphoneEnds.end() ? QString() : end->second.second;
+        const QString cause =
+            why == Gap::Released ? QString("the call application had closed the microphone (muted)")
+            : why == Gap::Stalled
+                ? QString("the microphone %1 stopped sending sound to %2, and was opened again")
+                      .arg(device, Main::kProductName)
+                : QString("the microphone %1 could not be recorded").arg(device);
+        notes << QString("Your side holds silence from %1 to %2: %3.")
+                     .arg(CallMix::callTime(from), to, cause);
+    };
+    qint64 covered = m_mix.firstFrame(CallMix::Side::Microphone);
+    int before = 0;
+    for (const CallMix::Span& span : m_mix.spans(CallMix::Side::Microphone)) {
+        if (span.start - covered >= kShortest) note(covered, CallMix::callTime(span.start), before);
+        if (span.end > covered) covered = span.end, before = span.input;
+    }
+    // A hang-up closes the microphone up to a second before the call ends.
+    if (m_mix.framesWritten(CallMix::Side::Microphone) - covered >= 2 * CallMix::kRate)
+        note(covered, "the end of the call", before);
     return notes;
 }

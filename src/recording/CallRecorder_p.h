@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "CallMix.h"
 #include "PulseServerModel_p.h"
@@ -27,13 +28,19 @@ public:
     void recordOutput(const QString& path);
     // Brings the recorders in line with the call's streams as the model describes them now.
     void follow(const PulseServerModel& model, const QString& callId);
-    void tick();
+    // Regularly: asks for the streams' records, and opens again a microphone stream that gets
+    // nothing while its source runs.
+    void tick(const PulseServerModel& model);
+    // The last moment the call's playback carried sound, in ms of the steady clock.
+    std::optional<qint64> farSoundAt() const;
     // How long the call has been recorded, in frames of the mix.
     qint64 length() const {
         return std::max(m_mix.framesWritten(CallMix::Side::Microphone),
                         m_mix.framesWritten(CallMix::Side::Speaker));
     }
-    void finish();
+    // `untilMs`: where the call ended, when its streams went on after it (ms of the steady
+    // clock).
+    void finish(std::optional<qint64> untilMs = std::nullopt);
     // What the user should hear about this recording when it is saved.
     CallReport report() const;
 
@@ -41,11 +48,16 @@ private:
     // Ends `previous`, if any, and starts its successor.
     void restart(std::unique_ptr<StreamRecorder>& recorder, CallMix::Side side,
                  StreamRecorder::Target target);
+    // Why the user's side lost its microphone stream.
+    enum class Gap { Released, Stalled, Lost };
+
     static bool keeps(const std::unique_ptr<StreamRecorder>& recorder, const QString& device);
-    void followMicrophone(const QString& source);
+    void followMicrophone(const PulseServerModel& model, const QString& callId);
+    void endMicrophone(Gap why);
     void followPlaybacks(const std::map<uint32_t, QString>& playbacks);
     void followWholeOutput(const QString& monitor);
     QStringList silenceNotes() const;
+    QStringList gapNotes() const;
 
     pa_context* m_context;
     std::function<void()> m_onChange;
@@ -55,6 +67,9 @@ private:
     QStringList m_microphones;  // every source the microphone side was recorded from
     CallMix m_mix;
     std::unique_ptr<StreamRecorder> m_microphone;
+    int m_lastMicrophone = 0;  // the input the next microphone stream continues
+    // Why each microphone input ended, and on which device.
+    std::map<int, std::pair<Gap, QString>> m_microphoneEnds;
     // By sink input; the whole-output recorder of the fallback under PA_INVALID_INDEX.
     std::map<uint32_t, std::unique_ptr<StreamRecorder>> m_playbacks;
 };

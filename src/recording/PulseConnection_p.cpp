@@ -13,9 +13,12 @@
 
 namespace {
 
-constexpr pa_usec_t kReopenGrace = 500 * PA_USEC_PER_MSEC;
 // Both files' headers are rewritten at every tick, so a killed program loses at most this much.
 constexpr pa_usec_t kTick = 250 * PA_USEC_PER_MSEC;
+
+qint64 nowMs() {
+    return qint64(pa_rtclock_now() / PA_USEC_PER_MSEC);
+}
 
 }  // namespace
 
@@ -51,8 +54,6 @@ PulseConnection::~PulseConnection() {
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
         if (m_tick) api->time_free(m_tick);
         if (m_follow) api->time_free(m_follow);
-        for (auto& [id, call] : m_calls)
-            if (call.ending) api->time_free(std::exchange(call.ending, nullptr));
         // Going away is no news: no call ends with a status event from a destructor.
         pa_context_set_state_callback(m_context, nullptr, nullptr);
         pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
@@ -106,10 +107,8 @@ PulseConnection::Call& PulseConnection::recordedCall(const QString& callId) {
 void PulseConnection::recordMicrophone(const QString& callId, const QString& path) {
     Lock lock(m_loop);
     Call& call = recordedCall(callId);
-    // A stream the server has not yet connected to its source is recorded once it is.
-    const auto present = m_model.calls();
-    if (std::none_of(present.begin(), present.end(), [&](const auto& c) { return c.id == callId; }))
-        throw AppError("The call's microphone is not open.");
+    // A microphone the call has not yet opened (or connected to its source) is recorded once it
+    // is.
     call.recorder->recordMicrophone(path);
     call.recorder->follow(m_model, callId);
 }
@@ -266,53 +265,51 @@ void PulseConnection::followCalls() {
 }
 
 void PulseConnection::updateCalls() {
-    const auto present = m_model.calls();
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
-    for (const auto& facts : present) {
-        auto [it, added] = m_calls.try_emplace(facts.id);
-        Call& call = it->second;
-        call.phone = facts.phone;
-        if (added) {
-            call.seen = facts.seen;
+    const qint64 now = nowMs();
+    for (const auto& facts : m_model.calls()) {
+        auto it = m_calls.find(facts.id);
+        if (it == m_calls.end()) {
+            if (!CallLifetime::begins(facts.streams)) {
+                m_model.forget(facts.id);
+                continue;
+            }
+            it = m_calls.try_emplace(facts.id, now).first;
+            it->second.seen = facts.seen;
             m_onStatus(facts.id, 5);
-        } else if (call.ending) {  // the microphone came back in time
-            api->time_free(call.ending);
-            call.ending = nullptr;
         }
+        it->second.phone = facts.phone;
+        it->second.lifetime.hold(facts.streams, now);
     }
-    // Some applications reopen the microphone when a device changes: wait before ending.
-    for (auto& [app, call] : m_calls) {
-        const bool here = std::any_of(present.begin(), present.end(),
-                                      [&](const auto& facts) { return facts.id == app; });
-        if (!here && !call.ending)
-            call.ending = pa_context_rttime_new(m_context, pa_rtclock_now() + kReopenGrace,
-                                                onCallEnded, this);
-    }
+    endCalls();
 }
 
-void PulseConnection::onCallEnded(pa_mainloop_api* api, pa_time_event* e, const struct timeval*,
-                                  void* self) {
-    auto* me = static_cast<PulseConnection*>(self);
-    for (auto& [app, call] : me->m_calls) {
-        if (call.ending != e) continue;
-        api->time_free(e);
-        call.ending = nullptr;
-        me->endCall(app);
-        return;
+// Called after every change and at every tick: an end is at most a tick late.
+void PulseConnection::endCalls() {
+    const qint64 now = nowMs();
+    std::vector<QString> ended;
+    for (auto& [id, call] : m_calls) {
+        if (call.recorder)
+            if (const auto heard = call.recorder->farSoundAt()) call.lifetime.heard(*heard);
+        if (call.lifetime.hasEnded(now)) ended.push_back(id);
+    }
+    for (const QString& id : ended) {
+        m_model.forget(id);
+        endCall(id);
     }
 }
 
 void PulseConnection::endCall(QString callId) {
     auto it = m_calls.find(callId);
     if (it == m_calls.end()) return;
-    finishCall(callId, it->second);
+    finishCall(callId, it->second, false, it->second.lifetime.endMs());
     m_calls.erase(it);
     m_onStatus(callId, 7);  // the files are complete before anyone hears of the end
 }
 
-void PulseConnection::finishCall(const QString& callId, Call& call, bool serverGone) {
+void PulseConnection::finishCall(const QString& callId, Call& call, bool serverGone,
+                                 std::optional<qint64> untilMs) {
     if (!call.recorder) return;
-    call.recorder->finish();
+    call.recorder->finish(untilMs);
     CallReport report = call.recorder->report();
     if (serverGone)
         report.notes.prepend(
@@ -323,10 +320,8 @@ void PulseConnection::finishCall(const QString& callId, Call& call, bool serverG
 }
 
 void PulseConnection::serverGone() {
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
     auto calls = std::exchange(m_calls, {});
     for (auto& [id, call] : calls) {
-        if (call.ending) api->time_free(call.ending);
         finishCall(id, call, true);
         m_onStatus(id, 7);
     }
@@ -337,6 +332,7 @@ void PulseConnection::onTick(pa_mainloop_api*, pa_time_event* e, const struct ti
     auto* me = static_cast<PulseConnection*>(self);
     me->followCalls();  // a stream that could not be started is tried again
     for (auto& [id, call] : me->m_calls)
-        if (call.recorder) call.recorder->tick();
+        if (call.recorder) call.recorder->tick(me->m_model);
+    me->endCalls();
     pa_context_rttime_restart(me->m_context, e, pa_rtclock_now() + kTick);
 }

@@ -11,8 +11,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "CallLifetime.h"
 #include "CallRecorder_p.h"
 #include "PulseServerModel_p.h"
 #include "SkypeClient.h"
@@ -38,9 +40,10 @@ public:
 
 private:
     struct Call {
+        explicit Call(qint64 nowMs) : lifetime(nowMs) {}
         uint64_t seen = 0;
         bool phone = false;
-        pa_time_event* ending = nullptr;
+        CallLifetime lifetime;
         std::unique_ptr<CallRecorder> recorder;
     };
 
@@ -55,8 +58,6 @@ private:
     static void onSink(pa_context* c, const pa_sink_info* i, int eol, void* self);
     static void onServer(pa_context* c, const pa_server_info* i, void* self);
     static void onListed(pa_context* c, int success, void* self);
-    static void onCallEnded(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv,
-                            void* self);
     static void onTick(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv,
                        void* self);
     static void onFollow(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv,
@@ -68,8 +69,10 @@ private:
     Call& recordedCall(const QString& callId);
     void changed();
     void updateCalls();
+    void endCalls();
     void followCalls();
-    void finishCall(const QString& callId, Call& call, bool serverGone = false);
+    void finishCall(const QString& callId, Call& call, bool serverGone = false,
+                    std::optional<qint64> untilMs = std::nullopt);
     void endCall(QString callId);  // a copy: the call and its key go away here
     void serverGone();
 

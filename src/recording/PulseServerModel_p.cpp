@@ -34,11 +34,20 @@ QString processKey(const pa_proplist* list, uint32_t client) {
     return client == PA_INVALID_INDEX ? QString() : QString("client %1").arg(client);
 }
 
-// Streams joined by a shared name or process, each group one application.
+// The labels a stream is known by: its application's name, and its process where it says.
+std::vector<QString> labelsOf(const QString& app, const QString& process) {
+    if (process.isEmpty()) return {"name " + app};
+    return {"name " + app, "process " + process};
+}
+
+// Streams joined by a shared label, each group one application.
 class Groups {
 public:
-    void join(const QString& app, const QString& process) {
-        if (!process.isEmpty()) m_parent[root("name " + app)] = root("process " + process);
+    void join(const std::vector<QString>& labels) {
+        for (const QString& label : labels) {
+            const QString a = root(label), b = root(labels.front());
+            if (a != b) m_parent[a] = b;
+        }
     }
     QString of(const QString& app) { return root("name " + app); }
 
@@ -60,8 +69,8 @@ void PulseServerModel::updateServer(const pa_server_info& info) {
 }
 
 void PulseServerModel::updateSource(const pa_source_info& info) {
-    m_sources[info.index] = {QString::fromUtf8(info.name),
-                             info.monitor_of_sink != PA_INVALID_INDEX};
+    m_sources[info.index] = {QString::fromUtf8(info.name), info.monitor_of_sink != PA_INVALID_INDEX,
+                             info.state == PA_SOURCE_SUSPENDED};
 }
 
 void PulseServerModel::updateSink(const pa_sink_info& info) {
@@ -94,7 +103,7 @@ void PulseServerModel::updateCapture(const pa_source_output_info& info) {
 
 void PulseServerModel::updatePlayback(const pa_sink_input_info& info) {
     m_playbacks[info.index] = {applicationName(info.proplist, info.client),
-                               processKey(info.proplist, info.client), info.sink};
+                               processKey(info.proplist, info.client), info.sink, info.corked != 0};
 }
 
 // Decided when asked, not when the stream was seen: its source may be described later.
@@ -106,33 +115,57 @@ bool PulseServerModel::isCall(const Capture& capture) const {
 
 PulseServerModel::Membership PulseServerModel::membership() const {
     Groups groups;
+    for (const auto& [id, known] : m_known)
+        groups.join(std::vector<QString>(known.labels.begin(), known.labels.end()));
     for (const auto& [index, capture] : m_captures)
-        if (isCall(capture)) groups.join(capture.app, capture.process);
-    for (const auto& [index, playback] : m_playbacks) groups.join(playback.app, playback.process);
-    // A call is named by its first capture stream, so that its id stays while it reopens one.
-    std::map<QString, const Capture*> first;
-    for (const auto& [index, capture] : m_captures) {
-        if (!isCall(capture)) continue;
-        const Capture*& named = first[groups.of(capture.app)];
-        if (!named || capture.seen < named->seen) named = &capture;
-    }
+        if (isCall(capture)) groups.join(labelsOf(capture.app, capture.process));
+    for (const auto& [index, playback] : m_playbacks)
+        groups.join(labelsOf(playback.app, playback.process));
+    // A call keeps the name it was first seen by, so that its id stays while it reopens its
+    // microphone, or has none.
+    std::map<QString, std::pair<uint64_t, QString>> named;
+    const auto name = [&](const QString& app, uint64_t seen, const QString& id) {
+        const auto [it, added] = named.try_emplace(groups.of(app), seen, id);
+        if (!added && seen < it->second.first) it->second = {seen, id};
+    };
+    for (const auto& [id, known] : m_known) name(id, known.seen, id);
+    for (const auto& [index, capture] : m_captures)
+        if (isCall(capture)) name(capture.app, capture.seen, capture.app);
     Membership result;
     for (const auto& [index, capture] : m_captures)
-        if (isCall(capture)) result.captures[index] = first[groups.of(capture.app)]->app;
+        if (isCall(capture)) result.captures[index] = named.at(groups.of(capture.app)).second;
     for (const auto& [index, playback] : m_playbacks)
-        if (const auto it = first.find(groups.of(playback.app)); it != first.end())
-            result.playbacks[index] = it->second->app;
+        if (const auto it = named.find(groups.of(playback.app)); it != named.end())
+            result.playbacks[index] = it->second.second;
     return result;
 }
 
-std::vector<PulseServerModel::CallFacts> PulseServerModel::calls() const {
-    std::map<QString, CallFacts> byId;
-    for (const auto& [index, id] : membership().captures) {
+void PulseServerModel::remember(const Membership& members) {
+    for (const auto& [index, id] : members.captures) {
         const Capture& capture = m_captures.at(index);
-        auto [it, added] = byId.try_emplace(id, CallFacts{id, false, capture.seen});
-        it->second.phone = it->second.phone || capture.phone;
-        it->second.seen = std::min(it->second.seen, capture.seen);
+        auto [it, added] = m_known.try_emplace(id, Known{{}, false, capture.seen});
+        Known& known = it->second;
+        known.phone = known.phone || capture.phone;
+        known.seen = std::min(known.seen, capture.seen);
+        for (const QString& label : labelsOf(capture.app, capture.process))
+            known.labels.insert(label);
     }
+    for (const auto& [index, id] : members.playbacks) {
+        const Playback& playback = m_playbacks.at(index);
+        if (const auto it = m_known.find(id); it != m_known.end())
+            for (const QString& label : labelsOf(playback.app, playback.process))
+                it->second.labels.insert(label);
+    }
+}
+
+std::vector<PulseServerModel::CallFacts> PulseServerModel::calls() {
+    const Membership members = membership();
+    remember(members);
+    std::map<QString, CallFacts> byId;
+    for (const auto& [id, known] : m_known) byId[id] = CallFacts{id, known.phone, known.seen, {}};
+    for (const auto& [index, id] : members.captures) ++byId[id].streams.captures;
+    for (const auto& [index, id] : members.playbacks)
+        if (!m_playbacks.at(index).corked) ++byId[id].streams.playing;
     std::vector<CallFacts> result;
     for (auto& [id, facts] : byId) result.push_back(std::move(facts));
     std::sort(result.begin(), result.end(), [](const CallFacts& a, const CallFacts& b) {
@@ -152,6 +185,18 @@ QString PulseServerModel::microphoneOf(const QString& callId) const {
             first = &capture;
     }
     return first ? m_sources.at(first->source).name : QString();
+}
+
+bool PulseServerModel::holdsMicrophone(const QString& callId) const {
+    const auto captures = membership().captures;
+    return std::any_of(captures.begin(), captures.end(),
+                       [&](const auto& entry) { return entry.second == callId; });
+}
+
+bool PulseServerModel::isSuspended(const QString& source) const {
+    return std::any_of(m_sources.begin(), m_sources.end(), [&](const auto& entry) {
+        return entry.second.name == source && entry.second.suspended;
+    });
 }
 
 QString PulseServerModel::monitorOfSink(uint32_t sink) const {

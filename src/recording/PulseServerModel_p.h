@@ -2,14 +2,18 @@
 // outputs) and playback streams (sink inputs), fed with the server's own info records. From
 // them it tells which applications are in a call and which devices a call reads and plays to.
 // A call is one application: the streams of one process (or sandboxed application) and the
-// streams that share its name. Holds no connection: tests feed it records by hand.
+// streams that share its name. A call is remembered until it is forgotten, so that it keeps its
+// streams while its microphone is closed. Holds no connection: tests feed it records by hand.
 #pragma once
 
 #include <pulse/introspect.h>
 
 #include <QString>
 #include <map>
+#include <set>
 #include <vector>
+
+#include "CallLifetime.h"
 
 class PulseServerModel {
 public:
@@ -27,14 +31,19 @@ public:
     void removePlayback(uint32_t index) { m_playbacks.erase(index); }
 
     struct CallFacts {
-        QString id;  // the name of the application's capture stream
+        QString id;  // the name of the application's first capture stream
         bool phone = false;
         uint64_t seen = 0;  // order of first sight
+        CallLifetime::Streams streams;
     };
-    // Phone calls first, then in the order they were first seen.
-    std::vector<CallFacts> calls() const;
+    // Every application holding a microphone and every call not yet forgotten: phone calls
+    // first, then in the order they were first seen. Each call's streams are remembered.
+    std::vector<CallFacts> calls();
+    void forget(const QString& callId) { m_known.erase(callId); }
     // The source the call's microphone stream reads; empty while it has none.
     QString microphoneOf(const QString& callId) const;
+    bool holdsMicrophone(const QString& callId) const;
+    bool isSuspended(const QString& source) const;
     // Each playback stream of the call, with the monitor source of the sink it plays to.
     std::map<uint32_t, QString> playbacksOf(const QString& callId) const;
     // The monitor of the sink the call plays to (the default sink's while it plays nothing);
@@ -54,10 +63,12 @@ private:
         QString app;
         QString process;
         uint32_t sink = PA_INVALID_INDEX;
+        bool corked = false;
     };
     struct Source {
         QString name;
         bool monitor = false;
+        bool suspended = false;
     };
     struct Sink {
         QString name;
@@ -69,16 +80,25 @@ private:
     struct Membership {
         std::map<uint32_t, QString> captures, playbacks;
     };
+    // What a call was seen to be made of: its applications' names and processes.
+    struct Known {
+        std::set<QString> labels;
+        bool phone = false;
+        uint64_t seen = 0;
+    };
 
     bool isCall(const Capture& capture) const;
     Membership membership() const;
     QString monitorOfSink(uint32_t sink) const;
 
     QString m_ownProcess;
+    void remember(const Membership& members);
+
     QString m_defaultSink;
     uint64_t m_nextSeen = 1;
     std::map<uint32_t, Capture> m_captures;
     std::map<uint32_t, Playback> m_playbacks;
     std::map<uint32_t, Source> m_sources;
     std::map<uint32_t, Sink> m_sinks;
+    std::map<QString, Known> m_known;
 };

@@ -1,12 +1,21 @@
 #include "StreamRecorder_p.h"
 
+#include <pulse/rtclock.h>
 #include <pulse/timeval.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <ctime>
 
 namespace {
 
 constexpr uint32_t kFragmentBytes = CallMix::kRate * 4 / 20;  // 50 ms of stereo
+// Ticks of the call's recorders (250 ms each) with no frame before a stream counts as stalled:
+// counted in our own ticks, so a process that the machine did not run for a while does not count
+// the time it was stopped.
+constexpr int kStalledTicks = 8;
+// A sample beyond this is sound, not a muted device's dither.
+constexpr int kSoundPeak = 4;
 
 // When the frame after those the server had written into the stream was heard, in frames of
 // the steady clock: a microphone's frames come after they were heard (the source's latency), a
@@ -117,6 +126,11 @@ void StreamRecorder::askTiming() {
         pa_operation_unref(asked);
 }
 
+bool StreamRecorder::isStalled(bool deviceRuns) {
+    if (!deviceRuns || m_state != State::Recording) m_quietTicks = 0;
+    return deviceRuns && m_state == State::Recording && ++m_quietTicks > kStalledTicks;
+}
+
 void StreamRecorder::drain() {
     for (;;) {
         const size_t readable = pa_stream_readable_size(m_stream);
@@ -127,13 +141,18 @@ void StreamRecorder::drain() {
         const qint64 frames = qint64(bytes / 4);
         if (!m_delivered) askTiming();  // its first frames take their place from a record
         m_delivered = true;
+        m_quietTicks = 0;
         if (!data) {
             m_mix.pushSilence(m_input, frames);  // a hole in the stream
         } else {
             const auto* stereo = static_cast<const qint16*>(data);
             m_mono.resize(size_t(frames));
-            for (qint64 i = 0; i < frames; ++i)
+            int peak = 0;
+            for (qint64 i = 0; i < frames; ++i) {
                 m_mono[size_t(i)] = qint16((int(stereo[2 * i]) + stereo[2 * i + 1]) / 2);
+                peak = std::max(peak, std::abs(int(m_mono[size_t(i)])));
+            }
+            if (peak > kSoundPeak) m_soundAt = qint64(pa_rtclock_now() / PA_USEC_PER_MSEC);
             m_mix.push(m_input, m_mono.data(), frames);
         }
         pa_stream_drop(m_stream);

@@ -10,6 +10,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "CallMix.h"
@@ -43,6 +44,11 @@ public:
     int input() const { return m_input; }
     // Asks the server for its record of the stream (CallMix::record).
     void askTiming();
+    // Asked once a tick: the stream has been recording and got no frame for about 2 s while
+    // its device ran.
+    bool isStalled(bool deviceRuns);
+    // The last moment a frame beyond dither came, in ms of the steady clock.
+    std::optional<qint64> soundAt() const { return m_soundAt; }
 
 private:
     void connect(pa_context* context, bool refuseMonitors);
@@ -58,5 +64,7 @@ private:
     pa_stream* m_stream = nullptr;
     State m_state = State::Connecting;
     bool m_delivered = false;
+    int m_quietTicks = 0;
+    std::optional<qint64> m_soundAt;
     std::vector<qint16> m_mono;
 };

@@ -101,6 +101,21 @@ double toneTime(const std::vector<qint16>& samples, int hertz, double share = 0.
     return steps.empty() ? 0 : double(held) / double(steps.size());
 }
 
+// The user's voice: a 1000 Hz tone, quieter than the bursts.
+std::vector<qint16> quietTone(int seconds) {
+    std::vector<qint16> samples(size_t(seconds) * 48000);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = qint16(1500 * std::sin(2 * M_PI * 1000 * double(i) / 48000));
+    return samples;
+}
+
+// The longest run of zeros, in frames.
+qint64 longestSilence(const std::vector<qint16>& samples) {
+    qint64 run = 0, longest = 0;
+    for (qint16 s : samples) longest = std::max(longest, run = s == 0 ? run + 1 : 0);
+    return longest;
+}
+
 // A 800 Hz tone switched on and off at random in 50 ms steps: a pattern to find in both sides.
 std::vector<qint16> gatedTone(int seconds) {
     std::vector<qint16> samples(size_t(seconds) * 48000);
@@ -329,10 +344,10 @@ private slots:
         m_server->playTone("speaker", 600, "FakeSoftphone");
         m_server->playTone("speaker", 1500, "Notifier");
         m_server->playTone("micsink", 1000);
-        QProcess* phone = m_server->startSoftphone();
+        m_server->startSoftphone();
         QVERIFY(recordFirstCall());
         QTest::qWait(3000);
-        m_server->stopProgram(phone);
+        m_server->hangUp();
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         for (const char* side : {"mic.wav", "speaker.wav"}) {
             const QString path = m_dir->filePath(side);
@@ -342,7 +357,7 @@ private slots:
             QCOMPARE(info.DataPos, qint64(40));
             QCOMPARE(qint64(info.DataSize) + 44, QFileInfo(path).size());
             const double seconds = double(info.DataSize) / kBytesPerSecond;
-            QVERIFY2(seconds > 3.0 && seconds < 4.5, qPrintable(QString::number(seconds)));
+            QVERIFY2(seconds > 2.7 && seconds < 4.0, qPrintable(QString::number(seconds)));
         }
         const auto mic = secondsOf(m_dir->filePath("mic.wav"), 1, 2);
         const auto speaker = secondsOf(m_dir->filePath("speaker.wav"), 1, 2);
@@ -375,7 +390,7 @@ private slots:
 
     void aSecondPlaybackStreamJoinsAndAnEndedOneLeaves() {
         QProcess* ringtone = m_server->playTone("speaker", 600, "FakeSoftphone");
-        QProcess* phone = m_server->startSoftphone();
+        m_server->startSoftphone();
         QVERIFY(recordFirstCall());
         QElapsedTimer clock;
         clock.start();
@@ -386,7 +401,7 @@ private slots:
         const double stopped = clock.elapsed() / 1000.0;
         m_server->stopProgram(ringtone);
         QTest::qWait(2000);
-        m_server->stopProgram(phone);
+        m_server->hangUp();
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         const QString path = m_dir->filePath("speaker.wav");
         const auto first = secondsOf(path, 0.7, 1.7),
@@ -401,7 +416,7 @@ private slots:
     void theMicrophoneSideFollowsAMovedCapture() {
         m_server->playTone("micsink", 1000);
         m_server->playTone("micsink2", 1300);
-        QProcess* phone = m_server->startSoftphone();
+        m_server->startSoftphone();
         QVERIFY(recordFirstCall());
         QElapsedTimer clock;
         clock.start();
@@ -409,7 +424,7 @@ private slots:
         QVERIFY(m_server->moveStream("source-outputs", "FakeSoftphone", "mic2"));
         const double moved = clock.elapsed() / 1000.0;
         QTest::qWait(2000);
-        m_server->stopProgram(phone);
+        m_server->hangUp();
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         const auto runs = toneRuns(secondsOf(m_dir->filePath("mic.wav"), 0, 3.9), {1000, 1300});
         const auto last = std::find(runs.rbegin(), runs.rend(), 0);
@@ -427,12 +442,12 @@ private slots:
     void theFarSideFollowsAMovedPlayback() {
         m_server->playTone("speaker", 600, "FakeSoftphone");
         m_server->playTone("speaker2", 1500, "Notifier");
-        QProcess* phone = m_server->startSoftphone();
+        m_server->startSoftphone();
         QVERIFY(recordFirstCall());
         QTest::qWait(2000);
         QVERIFY(m_server->moveStream("sink-inputs", "FakeSoftphone", "speaker2"));
         QTest::qWait(2000);
-        m_server->stopProgram(phone);
+        m_server->hangUp();
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         // In 10 ms steps: the recorder that takes over joins the tone at another phase, which a
         // single measure over the whole second would count against it.
@@ -447,7 +462,7 @@ private slots:
     // microphone through the source fed from micsink, so both sides hold the same sound.
     void bothSidesStayInSyncAcrossMoves() {
         m_server->play("micsink", gatedTone(30), "FakeSoftphone", "pattern");
-        QProcess* phone = m_server->startSoftphone();
+        m_server->startSoftphone();
         QVERIFY(recordFirstCall());
         for (const char* place : {"2", "", "2"}) {
             QTest::qWait(1500);
@@ -457,7 +472,7 @@ private slots:
                 m_server->moveStream("sink-inputs", "FakeSoftphone", QString("micsink") + place));
         }
         QTest::qWait(3000);
-        m_server->stopProgram(phone);
+        m_server->hangUp();
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         const WaveInfo mic = infoOf(m_dir->filePath("mic.wav"));
         const WaveInfo speaker = infoOf(m_dir->filePath("speaker.wav"));
@@ -481,10 +496,10 @@ private slots:
         m_server->playTone("micsink", 1000);
         m_server->playTone("speaker", 600, "FakeSoftphone");
         m_server->playTone("speaker", 1500, "Notifier");
-        QProcess* phone = m_server->startSoftphone();
+        m_server->startSoftphone();
         QVERIFY(recordFirstCall(PulseCallClient::Options{.refuseMonitors = true}));
         QTest::qWait(2000);
-        m_server->stopProgram(phone);
+        m_server->hangUp();
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         const auto speaker = secondsOf(m_dir->filePath("speaker.wav"), 0.5, 1.5);
         QVERIFY(toneTime(speaker, 600, 0.3) > 0.9 && toneTime(speaker, 1500, 0.3) > 0.9);
@@ -502,7 +517,7 @@ private slots:
         if (!disk.isMounted()) QSKIP(qPrintable(disk.why()));
         m_server->playTone("speaker", 600, "FakeSoftphone");
         m_server->playTone("micsink", 1000);
-        QProcess* phone = m_server->startSoftphone();
+        m_server->startSoftphone();
         m_client = connectedClient();
         QVERIFY(m_client);
         m_events.listen(*m_client);
@@ -513,7 +528,7 @@ private slots:
         call->setCaptureMicDevice(callIoDeviceTypeFile, mic);
         call->setOutputDevice(callIoDeviceTypeFile, speaker);
         QTest::qWait(4500);
-        m_server->stopProgram(phone);
+        m_server->hangUp();
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
 
         const QStringList problems = m_client->takeCallReport("FakeSoftphone").problems;
@@ -544,16 +559,114 @@ private slots:
         QVERIFY(toneTime(part(3.0, 4.2), 600, 0.6, rate) > 0.95);
     }
 
-    void reopenedMicrophoneKeepsTheCall() {
+    // The call application closes its microphone (a mute that releases it, a microphone switch)
+    // and opens it again while it plays the far party: the far side is whole, the user's side
+    // holds silence exactly as long, and the call ends at the hang-up.
+    void aReleasedMicrophoneLeavesSilenceAndTheCallGoesOn_data() {
+        QTest::addColumn<int>("gapMs");
+        QTest::newRow("reopened") << 100;
+        QTest::newRow("1 s") << 1000;
+        QTest::newRow("8 s") << 8000;
+    }
+    void aReleasedMicrophoneLeavesSilenceAndTheCallGoesOn() {
+        QFETCH(int, gapMs);
+        m_server->playTone("speaker", 600, "FakeSoftphone");
+        m_server->play("micsink", quietTone(30), "Voice", "voice");
         QProcess* phone = m_server->startSoftphone();
         QVERIFY(recordFirstCall());
+        QTest::qWait(3000);
         m_server->stopProgram(phone);
-        phone = m_server->startSoftphone();  // the application opens its microphone again
-        QTest::qWait(1500);
+        QTest::qWait(gapMs);
+        m_server->startSoftphone();
+        QTest::qWait(3000);
         QVERIFY(!m_events.has("FakeSoftphone", clsFinished));
-        QCOMPARE(m_client->ActiveCalls()->Count(), 1);
-        m_server->stopProgram(phone);
+        QElapsedTimer clock;
+        clock.start();
+        m_server->hangUp();
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
+        const double ended = clock.elapsed() / 1000.0;
+        const double seconds = double(infoOf(m_dir->filePath("mic.wav")).DataSize) / 96000;
+        const auto mic = secondsOf(m_dir->filePath("mic.wav"), 0.5, seconds - 0.2);
+        const auto far =
+            toneRuns(secondsOf(m_dir->filePath("speaker.wav"), 0.5, seconds - 0.2), {600});
+        const QStringList notes = m_client->takeCallReport("FakeSoftphone").notes;
+        const double silenceMs = double(longestSilence(mic)) / 48;
+        const auto cut = qsizetype(far.size()) - std::count(far.begin(), far.end(), 0);
+        qInfo(
+            "%s, a gap of %d ms: %.0f ms of silence on the user's side, %d of 10 ms short on the "
+            "far side, the end %.2f s after the hang-up",
+            qPrintable(PulseTestServer::kind()), gapMs, silenceMs, int(cut), ended);
+        QVERIFY2(std::abs(seconds - (6.0 + gapMs / 1000.0)) < 0.5,
+                 qPrintable(QString::number(seconds)));
+        // A loaded PipeWire test server now and then fails to play a few milliseconds.
+        QVERIFY2(cut <= 2, "the far side is whole");
+        // PipeWire's parecord takes some 60 ms longer to connect than the PulseAudio daemon's.
+        QVERIFY2(silenceMs > gapMs - 40 && silenceMs < gapMs + 100,
+                 qPrintable(QString::number(silenceMs)));
+        QVERIFY(ended < 2.5);
+        QCOMPARE(notes.size(), gapMs < 500 ? 0 : 1);
+        if (notes.isEmpty()) return;
+        QVERIFY2(
+            QRegularExpression("^Your side holds silence from 0 min [23] s to 0 min \\d+ s: the "
+                               "call application had closed the microphone \\(muted\\)\\.$")
+                .match(notes[0])
+                .hasMatch(),
+            qPrintable(notes[0]));
+    }
+
+    // A microphone that sleeps for 2 s: the user's side goes on after it.
+    void aSuspendedMicrophoneGoesOnAfterIt() {
+        m_server->playTone("speaker", 600, "FakeSoftphone");
+        m_server->play("micsink", quietTone(30), "Voice", "voice");
+        m_server->startSoftphone();
+        QVERIFY(recordFirstCall());
+        const QString tapped = m_dir->filePath("tap.raw");
+        QProcess* tap = m_server->startProgram(
+            "parecord",
+            {"--raw", "--format=s16le", "--rate=48000", "--channels=1", "-d", "mic", tapped});
+        QTest::qWait(2000);
+        m_server->pactl({"suspend-source", "mic", "1"});
+        QTest::qWait(2000);
+        m_server->pactl({"suspend-source", "mic", "0"});
+        QTest::qWait(5000);
+        m_server->stopProgram(tap);
+        m_server->hangUp();
+        QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
+        const QByteArray raw = readBytes(tapped);
+        const auto heard = samplesOf(raw, 0, raw.size() & ~1);
+        if (toneTime({heard.end() - 2 * 48000, heard.end()}, 1000) < 0.5)
+            QSKIP("the test server's microphone gives nobody sound after a suspend");
+        const double seconds = double(infoOf(m_dir->filePath("mic.wav")).DataSize) / 96000;
+        const auto after =
+            toneRuns(secondsOf(m_dir->filePath("mic.wav"), 6.5, seconds - 0.2), {1000});
+        QVERIFY2(std::count(after.begin(), after.end(), 0) >= qsizetype(after.size()) - 2,
+                 "the user's side goes on");
+        QVERIFY(toneTime(secondsOf(m_dir->filePath("speaker.wav"), 0.5, seconds - 0.2), 600) >
+                0.98);
+    }
+
+    // A call application that plays silence after its hang-up: the call ends all the same, and
+    // the recording where its sound ended.
+    void aCallThatPlaysSilenceAfterItsHangUpEnds() {
+        std::vector<qint16> sound(40 * 48000, 0);
+        for (size_t i = 0; i < 3 * 48000; ++i)
+            sound[i] = qint16(8000 * std::sin(2 * M_PI * 600 * double(i) / 48000));
+        m_server->play("speaker", sound, "FakeSoftphone", "then-silence");
+        QProcess* phone = m_server->startSoftphone();
+        QVERIFY(recordFirstCall());
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(2500);
+        m_server->stopProgram(phone);  // the playback goes on, silent from 3 s on
+        QTRY_VERIFY_WITH_TIMEOUT(m_events.has("FakeSoftphone", clsFinished), 30000);
+        const double ended = clock.elapsed() / 1000.0;
+        qInfo("%s: ended %.1f s after the call's last sound", qPrintable(PulseTestServer::kind()),
+              ended - 3);
+        QVERIFY2(ended > 3 + 19 && ended < 3 + 22, qPrintable(QString::number(ended)));
+        const double seconds = double(infoOf(m_dir->filePath("speaker.wav")).DataSize) / 96000;
+        QVERIFY2(seconds > 3.5 && seconds < 4.5, qPrintable(QString::number(seconds)));
+        QCOMPARE(infoOf(m_dir->filePath("mic.wav")).DataSize,
+                 infoOf(m_dir->filePath("speaker.wav")).DataSize);
     }
 
     // The program ends while the call application has just closed its microphone.
@@ -638,10 +751,10 @@ private slots:
         QVERIFY(loadPipeDevice("source", "pipemic", fifo));
         m_server->play("speaker", farBursts(70), "FakeSoftphone", "bursts");
         PacedMicrophone microphone(fifo, ppm);
-        QProcess* phone = m_server->startSoftphone("FakeSoftphone", "pipemic");
+        m_server->startSoftphone("FakeSoftphone", "pipemic");
         QVERIFY(recordFirstCall());
         QTest::qWait(60000);
-        m_server->stopProgram(phone);
+        m_server->hangUp();
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         const auto bursts = placedBursts(m_dir->path());
         QVERIFY2(bursts.size() >= 26, qPrintable(QString::number(bursts.size())));
@@ -666,7 +779,7 @@ private slots:
         QVERIFY(loadPipeDevice("source", "pipemic", fifo));
         PacedMicrophone microphone(fifo, 0, output);
         m_server->play("pipespeaker", farBursts(20), "FakeSoftphone", "bursts");
-        QProcess* phone = m_server->startSoftphone("FakeSoftphone", "pipemic");
+        m_server->startSoftphone("FakeSoftphone", "pipemic");
         QVERIFY(recordFirstCall());
         QTest::qWait(5000);
         const QString sinks = m_server->pactl({"list", "sinks"});
@@ -674,7 +787,7 @@ private slots:
         // PipeWire's pipe sink reports none: nothing tells where its echo is heard.
         if (latency.startsWith("0 ")) QSKIP("the pipe sink reports no latency");
         QTest::qWait(5000);
-        m_server->stopProgram(phone);
+        m_server->hangUp();
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         const auto bursts = placedBursts(m_dir->path());
         QVERIFY2(bursts.size() >= 3, qPrintable(QString::number(bursts.size())));
@@ -734,10 +847,10 @@ private slots:
 
     void bothSidesStayAlignedForAMinute() {
         m_server->playTone("speaker", 440, "FakeSoftphone");
-        QProcess* phone = m_server->startSoftphone();
+        m_server->startSoftphone();
         QVERIFY(recordFirstCall());
         QTest::qWait(60000);
-        m_server->stopProgram(phone);
+        m_server->hangUp();
         QTRY_VERIFY(m_events.has("FakeSoftphone", clsFinished));
         const WaveInfo mic = infoOf(m_dir->filePath("mic.wav"));
         const WaveInfo speaker = infoOf(m_dir->filePath("speaker.wav"));
@@ -749,7 +862,7 @@ private slots:
     // muted microphone that plays nothing.
     void onlyTheRecordedCallEndsItAndSilentSidesAreSaid() {
         m_server->pactl({"set-source-mute", "mic", "1"});
-        QProcess* phone = m_server->startSoftphone();
+        m_server->startSoftphone();
         qputenv("TEMP", m_dir->filePath("temp").toLocal8Bit());
         QDir().mkpath(m_dir->filePath("temp"));
         std::unique_ptr<Form1> window = startWindow();
@@ -766,7 +879,7 @@ private slots:
         window->PushButton6->click();
         QTest::qWait(2500);
         QVERIFY2(m_prompts.messages.isEmpty(), qPrintable(m_prompts.texts().join("|")));
-        m_server->stopProgram(phone);
+        m_server->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(!m_prompts.messages.isEmpty(), 30000);
         QCOMPARE(m_prompts.texts(),
                  QStringList(
@@ -783,7 +896,7 @@ private slots:
         m_server->playTone("speaker", 440, "FakeSoftphone");
         m_server->playTone("speaker", 1500, "Notifier");
         m_server->playTone("micsink", 1000);
-        QProcess* phone = m_server->startSoftphone();
+        m_server->startSoftphone();
         qputenv("TEMP", m_dir->filePath("temp").toLocal8Bit());
         QDir().mkpath(m_dir->filePath("temp"));
         std::unique_ptr<Form1> window = startWindow();
@@ -795,8 +908,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QTest::qWait(8000);
-        m_server->stopProgram(phone);
-        const double expected = clock.elapsed() / 1000.0 + 0.5;  // the reopen grace
+        m_server->hangUp();
+        const double expected = clock.elapsed() / 1000.0;
         QTRY_VERIFY_WITH_TIMEOUT(!m_prompts.messages.isEmpty(), 60000);
         QCOMPARE(m_prompts.texts(), QStringList({"Done."}));
         for (const char* name : {"mic.wav", "speaker.wav", "result.wav", "lame.exe"})

@@ -1,10 +1,13 @@
 // The server model fed by hand with the records the server sends: which streams make a call,
-// in which order, and which devices a call reads and plays to as its streams come, move and go.
+// in which order, and which devices a call reads and plays to as its streams come, move and go;
+// and when a call ends, from the stream patterns measured on real call applications.
 #include <pulse/proplist.h>
 
+#include <QRegularExpression>
 #include <QtTest>
 #include <memory>
 
+#include "CallLifetime.h"
 #include "PulseServerModel_p.h"
 
 namespace {
@@ -57,10 +60,39 @@ Proplist app(const char* name, const char* role = nullptr) {
     return list;
 }
 
-QStringList ids(const PulseServerModel& model) {
+// The calls that hold a microphone now.
+QStringList ids(PulseServerModel& model) {
     QStringList result;
-    for (const auto& call : model.calls()) result << call.id;
+    for (const auto& call : model.calls())
+        if (call.streams.captures > 0) result << call.id;
     return result;
+}
+
+// When the call ends, in ms, for a pattern of "MS:FLAGS" steps: cN captures and pN playing
+// streams from then on, s the far party talks (0.2 s every 2 s) from then on, q it is quiet.
+// -1: it has not ended by `until`. Then where its recording ends.
+std::pair<qint64, qint64> endOf(const QString& pattern, qint64 until) {
+    std::map<qint64, QString> steps;
+    for (const QString& step : pattern.split(' '))
+        steps[step.section(':', 0, 0).toLongLong()] = step.section(':', 1);
+    CallLifetime lifetime(0);
+    CallLifetime::Streams streams;
+    bool talks = false;
+    for (qint64 now = 0; now <= until; now += 10) {
+        if (const auto step = steps.find(now); step != steps.end()) {
+            static const QRegularExpression flag("([cpsq])(\\d*)");
+            for (const auto& match : flag.globalMatch(step->second)) {
+                const QString kind = match.captured(1);
+                if (kind == "c") streams.captures = match.captured(2).toInt();
+                if (kind == "p") streams.playing = match.captured(2).toInt();
+                if (kind == "s" || kind == "q") talks = kind == "s";
+            }
+            lifetime.hold(streams, now);
+        }
+        if (talks && now % 2000 < 200) lifetime.heard(now);
+        if (lifetime.hasEnded(now)) return {now, lifetime.endMs()};
+    }
+    return {-1, -1};
 }
 
 }  // namespace
@@ -118,6 +150,74 @@ private slots:
         QCOMPARE(ids(*m_model), QStringList({"Recorder"}));
         source(50, "headset.monitor", kSpeaker2);
         QCOMPARE(ids(*m_model), QStringList());
+    }
+
+    // A call is remembered with its streams until it is forgotten: a browser that closes its
+    // microphone at a mute, makes a new playback stream and opens a microphone on another source.
+    void aCallWithoutMicrophoneKeepsItsFarSideAndItsName() {
+        const auto browser = [](const char* name) {
+            return props({{PA_PROP_APPLICATION_NAME, name}, {PA_PROP_APPLICATION_PROCESS_ID, "5"}});
+        };
+        capture({1, kMic, browser("Browser input")});
+        playback({20, kSpeaker, browser("Browser")});
+        QCOMPARE(ids(*m_model), QStringList({"Browser input"}));
+        m_model->removeCapture(1);
+        m_model->removePlayback(20);
+        playback({21, kSpeaker2, browser("Browser")});
+        auto calls = m_model->calls();
+        QCOMPARE(calls.size(), size_t(1));
+        QCOMPARE(calls[0].id, QString("Browser input"));
+        QCOMPARE(calls[0].streams.captures, 0);
+        QCOMPARE(calls[0].streams.playing, 1);
+        QVERIFY(!m_model->holdsMicrophone("Browser input"));
+        const std::map<uint32_t, QString> far{{21, "speaker2.monitor"}};
+        QCOMPARE(m_model->playbacksOf("Browser input"), far);
+        Playback corked(21, kSpeaker2, browser("Browser"));
+        corked.info.corked = 1;
+        m_model->updatePlayback(corked.info);
+        QCOMPARE(m_model->calls()[0].streams.playing, 0);
+        capture({2, kMic2, browser("Browser mic")});
+        QCOMPARE(ids(*m_model), QStringList({"Browser input"}));
+        QCOMPARE(m_model->microphoneOf("Browser input"), QString("mic2"));
+        m_model->removeCapture(2);
+        m_model->forget("Browser input");
+        QVERIFY(m_model->calls().empty());
+        QVERIFY(m_model->playbacksOf("Browser input").empty());
+    }
+
+    // The stream patterns of real applications (see CallLifetime.h), a call that begins at 0.
+    void aCallEndsWhenItsApplicationHangsUp_data() {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<qint64>("until");
+        QTest::addColumn<qint64>("end");
+        QTest::addColumn<qint64>("cut");
+        QTest::newRow("baresip hangs up")
+            << QString("0:c1p1s 12000:c0 12120:p0q") << 20000ll << 13120ll << 13110ll;
+        QTest::newRow("an application with a microphone only")
+            << QString("0:c1 8000:c0") << 20000ll << 9000ll << 9000ll;
+        QTest::newRow("... reopened after 0.3 s")
+            << QString("0:c1 5000:c0 5300:c1") << 20000ll << -1ll << -1ll;
+        QTest::newRow("Chromium: a mute of 8 s, the hang-up")
+            << QString("0:c1p1s 5000:c0p3 13000:c1 20000:c0q 21000:p2") << 60000ll << 40000ll
+            << 21000ll;
+        QTest::newRow("Chromium: a mute of 5 min")
+            << QString("0:c1p1s 5000:c0p3 305000:c1") << 310000ll << -1ll << -1ll;
+        QTest::newRow("Firefox: a mute of 8 s, the hang-up")
+            << QString("0:c1p1s 5000:c0 13000:c1 20000:c0q") << 60000ll << 40000ll << 21000ll;
+        QTest::newRow("Firefox: the far party quiet at the mute")
+            << QString("0:c1p1 5000:c0 5300:s 13000:c1") << 20000ll << -1ll << -1ll;
+        QTest::newRow("a microphone switched")
+            << QString("0:c1p1s 6000:c0 6100:c1") << 20000ll << -1ll << -1ll;
+        QTest::newRow("a call that plays nothing, muted")
+            << QString("0:c1p0 5000:c0") << 20000ll << 6000ll << 6000ll;
+    }
+    void aCallEndsWhenItsApplicationHangsUp() {
+        QFETCH(QString, pattern);
+        QFETCH(qint64, until);
+        QFETCH(qint64, end);
+        QFETCH(qint64, cut);
+        QCOMPARE(endOf(pattern, until), std::make_pair(end, cut));
+        QVERIFY(!CallLifetime::begins({0, 1}));
     }
 
     void phoneCallsComeFirstThenTheOrderOfFirstSight() {

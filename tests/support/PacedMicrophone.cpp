@@ -1,5 +1,6 @@
 #include "PacedMicrophone.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
@@ -49,6 +50,8 @@ void PacedMicrophone::run(const QString& fifo, double ppm, const QString& output
     const int heard = output.isEmpty() ? -1 : openOutput(output);
     const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
     if (fd < 0 || (heard < 0 && !output.isEmpty())) return;
+    // A device that nobody reads (its source suspended) loses its sound, and never blocks.
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
     const double speed = 1 + ppm * 1e-6;
     timespec due{};
     ::clock_gettime(CLOCK_MONOTONIC, &due);
@@ -60,7 +63,7 @@ void PacedMicrophone::run(const QString& fifo, double ppm, const QString& output
             hearOutput(heard, block, written, end);
         else
             hearBursts(block, written, end, speed);
-        if (::write(fd, block.data(), block.size() * 2) < 0) break;
+        if (::write(fd, block.data(), block.size() * 2) < 0 && errno != EAGAIN) break;
         due.tv_nsec += 10'000'000;
         if (due.tv_nsec >= 1'000'000'000) due.tv_sec += 1, due.tv_nsec -= 1'000'000'000;
         ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);

@@ -274,6 +274,12 @@ void PulseTestServer::stopProgram(QProcess* process) {
     }
 }
 
+void PulseTestServer::hangUp(const QString& application) {
+    for (const auto& process : m_programs)
+        if (process->arguments().contains("--property=application.name=" + application))
+            stopProgram(process.get());
+}
+
 QProcess* PulseTestServer::startSoftphone(const QString& name, const QString& source) {
     QStringList arguments{"--raw", "--property=application.name=" + name, "--latency-msec=20"};
     if (!source.isEmpty()) arguments << "-d" << source;

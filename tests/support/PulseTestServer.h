@@ -29,6 +29,8 @@ public:
     // stopProgram() is called.
     QProcess* startProgram(const QString& program, const QStringList& arguments);
     void stopProgram(QProcess* process);
+    // The call application hangs up: every program playing its part stops.
+    void hangUp(const QString& application = "FakeSoftphone");
 
     // The call application holding a microphone open (the default one, or `source`).
     QProcess* startSoftphone(const QString& name = "FakeSoftphone", const QString& source = {});
