@@ -16,8 +16,6 @@ constexpr qint64 kStalledFrames = CallMix::kRate * 3 / 10;
 constexpr qint64 kSlackFrames = CallMix::kRate / 10;
 // A stream with no record after this much is taken as arriving now: a server that keeps none.
 constexpr qint64 kNoRecordFrames = CallMix::kRate * 2;
-// Dither and a muted device's noise stay within this of zero; a quiet room does not.
-constexpr qint32 kSilentPeak = 4;
 
 }  // namespace
 
@@ -89,7 +87,6 @@ void CallMix::delivered(Input& in, qint64 frames) {
     in.end += frames;
     if (!in.placed) return;
     keepTime(in);
-    m_sides[index(in.side)].spans[in.id].end = in.end;
     advance(in.end);
     flush(in.side);
 }
@@ -133,6 +130,7 @@ void CallMix::endInput(int input) {
         return;
     }
     m_ended[input] = in->end;
+    m_sides[index(in->side)].spans[input].end = in->end;
     flush(in->side);
 }
 
@@ -225,7 +223,10 @@ void CallMix::finish(std::optional<qint64> until) {
     }
     // Everything delivered is written, a stream heard later than it came (a sink's monitor)
     // whole.
-    for (auto& [id, in] : m_inputs) in.ended = true;
+    for (auto& [id, in] : m_inputs) {
+        in.ended = true;
+        m_sides[index(in.side)].spans[id].end = in.end;
+    }
     for (Side side : {Side::Microphone, Side::Speaker}) {
         SideState& state = m_sides[index(side)];
         if (!state.writer.isOpen()) continue;

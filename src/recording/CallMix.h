@@ -22,6 +22,8 @@ class CallMix {
 public:
     enum class Side { Microphone = 0, Speaker = 1 };
     static constexpr int kRate = 48000;
+    // Dither and a muted device's noise stay within this of zero; a quiet room does not.
+    static constexpr qint32 kSilentPeak = 4;
 
     // maxSideBytes: the most a side's file takes (tests give small ones).
     explicit CallMix(qint64 maxSideBytes = WavWriter::kMaxDataBytes);

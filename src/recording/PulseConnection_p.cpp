@@ -107,8 +107,7 @@ PulseConnection::Call& PulseConnection::recordedCall(const QString& callId) {
 void PulseConnection::recordMicrophone(const QString& callId, const QString& path) {
     Lock lock(m_loop);
     Call& call = recordedCall(callId);
-    // A microphone the call has not yet opened (or connected to its source) is recorded once it
-    // is.
+    // A microphone not yet open, or not yet on its source, is recorded once it is.
     call.recorder->recordMicrophone(path);
     call.recorder->follow(m_model, callId);
 }

@@ -14,8 +14,6 @@ constexpr uint32_t kFragmentBytes = CallMix::kRate * 4 / 20;  // 50 ms of stereo
 // counted in our own ticks, so a process that the machine did not run for a while does not count
 // the time it was stopped.
 constexpr int kStalledTicks = 8;
-// A sample beyond this is sound, not a muted device's dither.
-constexpr int kSoundPeak = 4;
 
 // When the frame after those the server had written into the stream was heard, in frames of
 // the steady clock: a microphone's frames come after they were heard (the source's latency), a
@@ -127,8 +125,8 @@ void StreamRecorder::askTiming() {
 }
 
 bool StreamRecorder::isStalled(bool deviceRuns) {
-    if (!deviceRuns || m_state != State::Recording) m_quietTicks = 0;
-    return deviceRuns && m_state == State::Recording && ++m_quietTicks > kStalledTicks;
+    if (!deviceRuns || m_state != State::Recording) return m_quietTicks = 0, false;
+    return ++m_quietTicks > kStalledTicks;
 }
 
 void StreamRecorder::drain() {
@@ -152,7 +150,8 @@ void StreamRecorder::drain() {
                 m_mono[size_t(i)] = qint16((int(stereo[2 * i]) + stereo[2 * i + 1]) / 2);
                 peak = std::max(peak, std::abs(int(m_mono[size_t(i)])));
             }
-            if (peak > kSoundPeak) m_soundAt = qint64(pa_rtclock_now() / PA_USEC_PER_MSEC);
+            if (peak > CallMix::kSilentPeak)
+                m_soundAt = qint64(pa_rtclock_now() / PA_USEC_PER_MSEC);
             m_mix.push(m_input, m_mono.data(), frames);
         }
         pa_stream_drop(m_stream);
