@@ -32,7 +32,7 @@ void CallMix::openSide(Side side, const QString& path) {
     SideState& state = m_sides[index(side)];
     state.writer.open(path);
     state.writer.appendSilence(m_lead * 2);
-    state.written = state.first = m_lead;
+    state.written = m_lead;
     state.opened = true;
 }
 
@@ -231,8 +231,11 @@ void CallMix::finish(std::optional<qint64> until) {
         SideState& state = m_sides[index(side)];
         if (!state.writer.isOpen()) continue;
         writeUpTo(state, side, m_lead);
-        if (until && m_origin)
-            state.writer.cut(std::max<qint64>(*until - *m_origin - state.first, 0) * 2);
+        // A file's frames are the timeline's from its start.
+        if (until && m_origin && *until - *m_origin < state.written) {
+            state.written = std::max<qint64>(*until - *m_origin, 0);
+            state.writer.cut(state.written * 2);
+        }
         state.writer.finish();
     }
     m_inputs.clear();

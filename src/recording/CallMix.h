@@ -53,8 +53,6 @@ public:
     void finish(std::optional<qint64> until = std::nullopt);
 
     qint64 framesWritten(Side side) const { return m_sides[index(side)].written; }
-    // Where the side's file begins on the timeline.
-    qint64 firstFrame(Side side) const { return m_sides[index(side)].first; }
     // Where each input of the side put its frames on the timeline, in the order they begin.
     struct Span {
         int input;
@@ -88,7 +86,6 @@ private:
         explicit SideState(qint64 maxBytes) : writer(1, kRate, maxBytes) {}
         WavWriter writer;
         qint64 written = 0;  // timeline position of the next frame of the file
-        qint64 first = 0;
         bool opened = false;
         std::map<int, Span> spans;
         qint32 peak = 0;  // the loudest sample written

@@ -160,9 +160,12 @@ QStringList CallRecorder::gapNotes() const {
         notes << QString("Your side holds silence from %1 to %2: %3.")
                      .arg(CallMix::callTime(from), to, cause);
     };
-    qint64 covered = m_mix.firstFrame(CallMix::Side::Microphone);
+    // Before the first stream there is only its connecting.
+    const auto spans = m_mix.spans(CallMix::Side::Microphone);
+    if (spans.empty()) return notes;
+    qint64 covered = spans.front().start;
     int before = 0;
-    for (const CallMix::Span& span : m_mix.spans(CallMix::Side::Microphone)) {
+    for (const CallMix::Span& span : spans) {
         if (span.start - covered >= kShortest) note(covered, CallMix::callTime(span.start), before);
         if (span.end > covered) covered = span.end, before = span.input;
     }
