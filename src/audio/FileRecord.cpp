@@ -11,13 +11,14 @@
 namespace {
 
 // "device inode path", the path percent-encoded so that any name fits on one line.
-QByteArray identity(const QString& path) {
+QByteArray identity(const QString& path, const QString& name) {
     struct stat st {};
-    const QByteArray native = QFile::encodeName(path);
-    if (::lstat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::getuid())
         return {};
     return QByteArray::number(qulonglong(st.st_dev)) + ' ' +
-           QByteArray::number(qulonglong(st.st_ino)) + ' ' + native.toPercentEncoding();
+           QByteArray::number(qulonglong(st.st_ino)) + ' ' +
+           QFile::encodeName(name).toPercentEncoding();
 }
 
 QList<QByteArray> lines(const QString& recordPath) {
@@ -28,8 +29,8 @@ QList<QByteArray> lines(const QString& recordPath) {
 
 }  // namespace
 
-void FileRecord::add(const QString& path) {
-    const QByteArray line = identity(path);
+void FileRecord::add(const QString& path, const QString& listedAs) {
+    const QByteArray line = identity(path, listedAs.isEmpty() ? path : listedAs);
     if (line.isEmpty()) throw AppError(QString("%1 is not a file of this program.").arg(path));
     QByteArray all;
     for (const QByteArray& kept : lines(m_path))
@@ -46,7 +47,7 @@ QStringList FileRecord::files() const {
         const QList<QByteArray> fields = line.split(' ');
         if (fields.size() != 3) continue;
         const QString path = QFile::decodeName(QByteArray::fromPercentEncoding(fields[2]));
-        if (identity(path) == line && !found.contains(path)) found << path;
+        if (identity(path, path) == line && !found.contains(path)) found << path;
     }
     return found;
 }

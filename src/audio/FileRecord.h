@@ -11,8 +11,9 @@ class FileRecord {
 public:
     explicit FileRecord(QString recordPath) : m_path(std::move(recordPath)) {}
 
-    // Lists the file as it is now. Throws AppError when the record cannot be written.
-    void add(const QString& path);
+    // Lists the file as it is now, under `listedAs` when it is about to be renamed there in its
+    // folder. Throws AppError when the record cannot be written.
+    void add(const QString& path, const QString& listedAs = {});
     // The listed files that are still there as they were listed, oldest first.
     QStringList files() const;
     // Removes every listed file that is still the one listed, then the record itself.

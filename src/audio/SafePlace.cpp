@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "AppError.h"
+#include "PartialFile.h"
 
 namespace {
 
@@ -48,12 +49,12 @@ QString makeFolder(const QByteArray& path) {
     return ::mkdir(path.constData(), 0777) == 0 ? QString() : systemReason(errno);
 }
 
-// Copies a file across file systems; the target must not exist yet. Returns the system's
-// reason when not all of it arrived, and then leaves nothing at the target.
+// Copies a file across file systems into the (empty) file at `to`, whole on the disk before
+// it returns. Returns the system's reason when not all of it arrived.
 QString copyWhole(const QByteArray& from, const QByteArray& to) {
     const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return systemReason(errno);
-    const int out = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int out = ::open(to.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     int error = out < 0 ? errno : 0;
     char buffer[1 << 16];
     for (ssize_t got = 1; !error && got > 0;) {
@@ -68,22 +69,40 @@ QString copyWhole(const QByteArray& from, const QByteArray& to) {
     if (out >= 0 && !error && ::fsync(out) != 0) error = errno;
     if (out >= 0 && ::close(out) != 0 && !error) error = errno;
     ::close(in);
-    if (!error) return {};
-    if (out >= 0) ::unlink(to.constData());
-    return systemReason(error);
+    return error ? systemReason(error) : QString();
 }
 
-// Moves the file in one step where it can, never over an existing one; across file systems
-// it copies and then removes the source.
-QString moveFile(const QString& source, const QString& target) {
-    const QByteArray from = QFile::encodeName(source), to = QFile::encodeName(target);
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return {};
-    // A file system without the no-replace flag: the name was seen free just before.
-    if (errno == EINVAL && ::rename(from.constData(), to.constData()) == 0) return {};
-    if (errno != EXDEV) return systemReason(errno);
-    if (QString reason = copyWhole(from, to); !reason.isEmpty()) return reason;
-    ::unlink(from.constData());
+// The file's data, then the folder's entries: on the disk before anything is removed.
+void syncToDisk(const QByteArray& path, int flags) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | flags);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+void syncFolderOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    syncToDisk(slash > 0 ? path.left(slash) : QByteArray("/"), O_DIRECTORY);
+}
+
+// Moves across file systems through a hidden copy that takes the name once it is whole.
+QString copyAcross(const QString& source, const QString& target, int* error) {
+    QString partial;
+    try {
+        partial = CreatePartialFile(target, "wav");
+    } catch (const AppError& e) {
+        return e.description();
+    }
+    const QByteArray copy = QFile::encodeName(partial);
+    QString reason = copyWhole(QFile::encodeName(source), copy);
+    if (reason.isEmpty()) {
+        const int failed = RenameWithoutReplacing(partial, target);
+        if (error) *error = failed;
+        if (failed) reason = systemReason(failed);
+    }
+    if (!reason.isEmpty()) return ::unlink(copy.constData()), reason;
+    syncFolderOf(QFile::encodeName(target));
+    ::unlink(QFile::encodeName(source).constData());
     return {};
 }
 
@@ -97,7 +116,7 @@ QString moveWhole(const QString& source, const QString& folderPath, const QStrin
     }
     const qint64 size = QFileInfo(source).size();
     const QString target = FreeFileName(QDir(folderPath).filePath(name));
-    if (QString reason = moveFile(source, target); !reason.isEmpty()) {
+    if (QString reason = MoveFile(source, target); !reason.isEmpty()) {
         AddLinesOnce(reasons, QString("%1: %2.").arg(target, reason));
         return {};
     }
@@ -107,6 +126,35 @@ QString moveWhole(const QString& source, const QString& folderPath, const QStrin
 }
 
 }  // namespace
+
+int RenameWithoutReplacing(const QString& source, const QString& target) {
+    const QByteArray from = QFile::encodeName(source), to = QFile::encodeName(target);
+    syncToDisk(from, O_NOFOLLOW);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the no-replace flag: a link fails where the name is taken.
+    if (::link(from.constData(), to.constData()) == 0) return ::unlink(from.constData()), 0;
+    if (errno != EPERM && errno != EOPNOTSUPP) return errno;
+    // Nor links: the name is taken by an empty file of our own, which the rename replaces.
+    const int fd =
+        ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    ::close(fd);
+    if (::rename(from.constData(), to.constData()) == 0) return 0;
+    const int error = errno;
+    ::unlink(to.constData());
+    return error;
+}
+
+QString MoveFile(const QString& source, const QString& target, int* error) {
+    const int failed = RenameWithoutReplacing(source, target);
+    if (error) *error = failed;
+    if (failed == EXDEV) return copyAcross(source, target, error);
+    if (failed) return systemReason(failed);
+    syncFolderOf(QFile::encodeName(target));
+    return {};
+}
 
 QString FreeFileName(const QString& path) {
     if (!taken(path)) return path;
@@ -171,10 +219,12 @@ QString KeepUnderOwnName(const QString& source, const QString& mp3Path) {
     return moveToFirst(source, safePlaces(mp3Path, QFileInfo(source).fileName()));
 }
 
-QString SetAsideInPlace(const QString& source, const QString& suffix) {
+QString SetAsideInPlace(const QString& source, const QString& suffix,
+                        const std::function<void(const QString&)>& beforeRename) {
     const QString target =
         FreeFileName(QFileInfo(source).dir().filePath(datedName(source, suffix)));
-    if (QString reason = moveFile(source, target); !reason.isEmpty())
+    beforeRename(target);
+    if (QString reason = MoveFile(source, target); !reason.isEmpty())
         throw AppError(QString("%1 could not be set aside as %2: %3.").arg(source, target, reason));
     return target;
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // The folders to try, best first: the one beside the chosen MP3 file (when the MP3 path names a
 // file, not a device or a folder, and that folder exists), then the user's data folder.
@@ -15,6 +16,16 @@ QString DataFolder();
 // `path` when nothing is there, otherwise the first of "name (2).ext", "name (3).ext", ... beside
 // it that is free: nothing the program writes replaces an earlier file.
 QString FreeFileName(const QString& path);
+
+// Gives the file the name `target` in one step on its file system, never over an existing file,
+// once its data is on the disk. Returns 0, or the system's error (EXDEV across file systems).
+int RenameWithoutReplacing(const QString& source, const QString& target);
+
+// Moves the file to `target`, never over an existing file: in one step on one file system, else
+// through a hidden copy beside the target that takes the name once it is whole on the disk; the
+// source goes once the target is there. Returns the system's reason when it could not (and its
+// error in `error`), and then nothing is left at the target.
+QString MoveFile(const QString& source, const QString& target, int* error = nullptr);
 
 // Moves `source` to the first of SafeFolders(mp3Path) that takes it, as the MP3's name with
 // `suffix` and ".wav", else to the data folder under a short dated name (the MP3's name may be
@@ -32,8 +43,10 @@ QString KeepInDataFolder(const QString& source, const QString& suffix);
 QString KeepUnderOwnName(const QString& source, const QString& mp3Path);
 
 // Renames `source` in its own folder to its dated name, as KeepInDataFolder names it: that needs
-// no space. Returns the new path; throws AppError with the system's reason.
-QString SetAsideInPlace(const QString& source, const QString& suffix);
+// no space. `beforeRename` is told the new path first (and may throw). Returns the new path;
+// throws AppError with the system's reason.
+QString SetAsideInPlace(const QString& source, const QString& suffix,
+                        const std::function<void(const QString&)>& beforeRename);
 
 // Adds each line of `text` that `lines` does not hold yet: a box says each reason once, however
 // many files it failed for.

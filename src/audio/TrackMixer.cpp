@@ -1,5 +1,7 @@
 #include "TrackMixer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -64,7 +66,8 @@ void TrackMixer::mixData() {
 void TrackMixer::finishOutput() {
     const WaveInfo& longer = m_inputs[m_index].info;
     copyRange(longer.dataStart() + longer.DataSize, m_files[m_index].size());
-    if (!m_output.flush()) fail(m_output, "written");
+    // On the disk before the sides it holds are removed.
+    if (!m_output.flush() || ::fsync(m_output.handle()) != 0) fail(m_output, "written");
     m_output.close();
     for (QFile& file : m_files) file.close();
 }

@@ -1,5 +1,7 @@
 #include "WavWriter.h"
 
+#include <unistd.h>
+
 #include <QtEndian>
 #include <algorithm>
 #include <array>
@@ -12,6 +14,8 @@ namespace {
 constexpr qint64 kHeaderBytes = 44;
 // Held back between syncs: a call's side arrives in many small pieces.
 constexpr qsizetype kPendingBytes = 64 * 1024;
+// A trip to the disk at every this many syncs: a call's come four times a second.
+constexpr int kSyncsPerTrip = 6;
 
 }  // namespace
 
@@ -23,6 +27,8 @@ WavWriter::WavWriter(int channels, int sampleRate, qint64 maxDataBytes)
 void WavWriter::open(const QString& path) {
     m_file.setFileName(path);
     m_dataBytes = 0;
+    m_durableBytes = 0;
+    m_syncs = 0;
     m_pending.clear();
     m_stop = Stop::None;
     m_failure.clear();
@@ -57,12 +63,21 @@ void WavWriter::writePending() {
     if (failed) fail();
 }
 
+// Where the disk cannot take it (an error of the device), the header still counts it: it is in
+// the file for as long as the system runs.
+void WavWriter::toDisk() {
+    m_syncs = 0;
+    ::fdatasync(m_file.handle());
+    m_durableBytes = m_dataBytes;
+}
+
 // The file ends at its last whole frame, with a header that counts it.
 void WavWriter::fail() {
     m_stop = Stop::Failed;
     m_failure = m_file.errorString();
     const qint64 whole = m_dataBytes - m_dataBytes % (m_channels * 2);
     if (whole != m_dataBytes && m_file.resize(kHeaderBytes + whole)) m_dataBytes = whole;
+    toDisk();
     writeHeader();
 }
 
@@ -78,23 +93,52 @@ void WavWriter::appendSilence(qint64 count) {
 void WavWriter::sync() {
     if (!isOpen()) return;
     writePending();
+    if (++m_syncs < kSyncsPerTrip || m_dataBytes == m_durableBytes) return;
+    toDisk();
     writeHeader();
 }
 
 void WavWriter::cut(qint64 dataBytes) {
-    sync();
+    writePending();
     if (!isOpen() || dataBytes >= m_dataBytes || !m_file.resize(kHeaderBytes + dataBytes)) return;
     m_dataBytes = dataBytes;
+    m_durableBytes = std::min(m_durableBytes, dataBytes);
     writeHeader();
 }
 
 void WavWriter::finish() {
-    sync();
+    if (!isOpen()) return;
+    writePending();
+    toDisk();
+    writeHeader();
     m_file.close();
 }
 
+void WavWriter::countWholeFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) return;
+    const QByteArray h = file.read(kHeaderBytes);
+    const qint64 size = file.size();
+    if (h.size() < kHeaderBytes || !h.startsWith("RIFF") || h.mid(8, 8) != "WAVEfmt " ||
+        qFromLittleEndian<quint32>(h.constData() + 16) != 16 ||
+        qFromLittleEndian<quint16>(h.constData() + 20) != 1 || h.mid(36, 4) != "data")
+        return;
+    const int align = qFromLittleEndian<quint16>(h.constData() + 32);
+    const qint64 counted = qFromLittleEndian<quint32>(h.constData() + 40);
+    if (align <= 0 || size - kHeaderBytes <= counted) return;
+    const qint64 whole = std::min(kMaxDataBytes, size - kHeaderBytes);
+    const quint32 data = quint32(whole - whole % align);
+    char sizes[4];
+    qToLittleEndian<quint32>(36 + data, sizes);
+    file.seek(4);
+    file.write(sizes, 4);
+    qToLittleEndian<quint32>(data, sizes);
+    file.seek(40);
+    file.write(sizes, 4);
+}
+
 bool WavWriter::writeHeader() {
-    const auto data = quint32(m_dataBytes);
+    const auto data = quint32(m_durableBytes);
     const int align = m_channels * 2;
     char h[kHeaderBytes];
     std::memcpy(h, "RIFF", 4);

@@ -17,7 +17,7 @@
 #include "AppError.h"
 #include "ErrorReport.h"
 #include "Main.h"
-#include "PartialMp3.h"
+#include "PartialFile.h"
 #include "Prompts.h"
 #include "RunAndWait.h"
 #include "SafePlace.h"
@@ -40,12 +40,15 @@ struct Kept {
 };
 
 // Moves each file to the safe place and says where every one of them now is: "Nothing is
-// lost" only when each was seen whole in its new place and none is unusable.
+// lost" only when each was seen whole in its new place and none is unusable or missing.
 QString keepAll(const QList<Kept>& files, const QString& mp3Path) {
-    QStringList kept, stuck;
+    QStringList kept, stuck, missing;
     bool damaged = false;
     for (const Kept& file : files) {
-        if (!QFileInfo::exists(file.path)) continue;
+        if (!QFileInfo::exists(file.path)) {
+            missing << file.path;
+            continue;
+        }
         damaged = damaged || file.unusable;
         try {
             kept << KeepRecording(file.path, mp3Path, file.suffix) +
@@ -54,11 +57,15 @@ QString keepAll(const QList<Kept>& files, const QString& mp3Path) {
             AddLinesOnce(stuck, e.description());
         }
     }
-    const QString lost = "Part of the recording is lost: the file marked unusable is damaged. ";
-    if (stuck.isEmpty())
-        return (damaged ? lost + "What there is was kept as:\n"
-                        : QString("Nothing is lost; the recording was kept as:\n")) +
-               kept.join('\n');
+    const QString lost =
+        QString("Part of the recording is lost: %1. ")
+            .arg(!missing.isEmpty()
+                     ? missing.join(" and ") + (missing.size() > 1 ? " are missing" : " is missing")
+                     : QString("the file marked unusable is damaged"));
+    if (stuck.isEmpty() && (damaged || !missing.isEmpty()))
+        return kept.isEmpty() ? lost.trimmed()
+                              : lost + "What there is was kept as:\n" + kept.join('\n');
+    if (stuck.isEmpty()) return "Nothing is lost; the recording was kept as:\n" + kept.join('\n');
     const QString moved = kept.isEmpty() ? QString() : "\n\nKept as:\n" + kept.join('\n');
     return "The recording could not be moved to a safe place; copy it by hand to a folder of "
            "your own now:\n" +
@@ -237,14 +244,17 @@ QString encodeFailure(int exitCode, const QString& written, const QString& comma
     return {};
 }
 
-// The whole MP3 takes its name in one step.
+// The whole MP3 takes its name in one step, on the disk before the mix goes, and never replaces
+// a file that took the name while the encoder ran.
 QString giveName(const QString& partial, const QString& mp3Path) {
-    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(mp3Path).constData()))
-        return errno == ENAMETOOLONG
-                   ? nameTooLong()
-                   : QString("the finished MP3 file %1 could not be renamed to %2 (%3).")
-                         .arg(partial, mp3Path, QString::fromLocal8Bit(std::strerror(errno)));
-    return {};
+    int error = 0;
+    const QString reason = MoveFile(partial, mp3Path, &error);
+    if (reason.isEmpty()) return {};
+    if (error == ENAMETOOLONG) return nameTooLong();
+    if (error == EEXIST)
+        return QString("another file took the name %1 while the MP3 file was made.").arg(mp3Path);
+    return QString("the finished MP3 file %1 could not be renamed to %2 (%3).")
+        .arg(partial, mp3Path, reason);
 }
 
 }  // namespace
@@ -259,13 +269,14 @@ QString encode(ErrorTrap& trap, const QString& wavPath, const QString& partial,
     int exitCode = kRunStartFailed;
     trap.run(100,
              [&] { bytes = seams.encoderBytes ? seams.encoderBytes() : LoadEncoderResource(); });
-    trap.run(102, [&] {
+    const bool unwritten = trap.run(102, [&] {
         encoderPath = Main::TempFile("lame.exe");
         QFile::remove(encoderPath);  // what is there is not ours to run
         Main::WriteBytesToFile(bytes, encoderPath);
         QFile::setPermissions(
             encoderPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     });
+    if (unwritten) return "the encoder could not be written out: " + trap.lastFailure();
     if (QString refusal = encoderRefusal(encoderPath, bytes); !refusal.isEmpty()) return refusal;
     if (QString refusal = chooseEncoder(encoderPath, program, seams); !refusal.isEmpty())
         return refusal;
@@ -296,15 +307,15 @@ bool ConvertToMP3(const QString& wavPath, const QString& mp3Path, const AudioSea
     QString partial, encoderPath;
     if (failure.isEmpty()) {
         try {
-            RemovePartialMp3s();
-            partial = CreatePartialMp3(mp3Path);
+            RemovePartialFiles();
+            partial = CreatePartialFile(mp3Path, "mp3");
         } catch (const AppError& e) {
             failure = e.description();
         }
     }
     if (failure.isEmpty()) failure = encode(trap, wavPath, partial, seams, encoderPath);
     if (failure.isEmpty()) failure = giveName(partial, mp3Path);
-    RemovePartialMp3s();
+    RemovePartialFiles();
     if (failure.isEmpty()) {
         Main::DeleteFileQuietly(wavPath);
     } else {

@@ -25,9 +25,19 @@ QString invalidArgument() {
     return QStringLiteral("Invalid procedure call or argument");
 }
 
+// Makes the folder's missing parents, private as the base directories ask; an error shows when
+// the folder itself is made.
+void makeParents(const QByteArray& folder) {
+    const qsizetype slash = folder.lastIndexOf('/');
+    if (slash <= 0 || QFileInfo::exists(QString::fromLocal8Bit(folder.left(slash)))) return;
+    makeParents(folder.left(slash));
+    ::mkdir(folder.left(slash).constData(), 0700);
+}
+
 // Another user must not be able to plant a link or a program under our fixed file names.
 void requirePrivateFolder(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
+    makeParents(native);
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
         throw AppError(QString("The temporary folder %1 cannot be created: %2")
                            .arg(path, QString::fromLocal8Bit(strerror(errno))));
@@ -42,14 +52,15 @@ void requirePrivateFolder(const QString& path) {
         throw AppError(QString("The temporary folder %1 cannot be made private.").arg(path));
 }
 
-// A folder where someone else could plant a file or a link under our fixed names first: one
-// others can write, a link, or another user's. One that does not exist is left to the steps
-// that use it to report.
-bool sharedFolder(const QString& path) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
-    if (S_ISLNK(st.st_mode)) return true;
-    return S_ISDIR(st.st_mode) && (st.st_uid != ::getuid() || (st.st_mode & 022) != 0);
+QString ownFolderIn(const QString& parent) {
+    return parent + QString("/vocorda-call-recorder-%1").arg(qulonglong(::getuid()));
+}
+
+// State that must outlive a reboot, as the XDG base directories place it.
+QString stateFolder() {
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!state.startsWith('/')) state = QDir::homePath() + "/.local/state";
+    return state + "/vocorda-call-recorder";
 }
 
 }  // namespace
@@ -130,11 +141,18 @@ QString ProgramFolder() {
 
 QString TempFolder() {
     const QString temp = qEnvironmentVariable("TEMP");
-    if (!temp.isEmpty() && !sharedFolder(temp)) return temp;
-    const QString folder = (temp.isEmpty() ? QDir::tempPath() : temp) +
-                           QString("/vocorda-call-recorder-%1").arg(qulonglong(::getuid()));
+    const QString folder = temp.isEmpty() ? stateFolder() : ownFolderIn(temp);
     requirePrivateFolder(folder);
     return folder;
+}
+
+QString FormerTempFolder() {
+    if (qEnvironmentVariableIsSet("TEMP")) return {};
+    const QString folder = ownFolderIn(QDir::tempPath());
+    struct stat st {};
+    const bool ours = ::lstat(QFile::encodeName(folder).constData(), &st) == 0 &&
+                      S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+    return ours ? folder : QString();
 }
 
 QString TempFile(const QString& name) {

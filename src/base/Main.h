@@ -34,9 +34,14 @@ QString ApplicationTitle();
 
 // The folder of the running executable.
 QString ProgramFolder();
-// TEMP when set and the user's alone; otherwise a private per-user folder inside TEMP (or the
-// system's temporary folder), refused unless it is one.
+// Where a call is kept while it runs and until it is saved: on the disk, so that a reboot or a
+// power cut cannot take it, and private, so that no file of another's is taken for ours. A folder
+// of the program's own inside TEMP when that is set, else $XDG_STATE_HOME/vocorda-call-recorder
+// (~/.local/state/...). Made when missing; throws when it is a link, a file or another user's.
 QString TempFolder();
+// The private folder that earlier versions used when TEMP was not set, inside the system's
+// temporary folder (often in memory, emptied at a reboot), when it is there and ours; else "".
+QString FormerTempFolder();
 // `name` inside TempFolder(), formed anew at each use.
 QString TempFile(const QString& name);
 

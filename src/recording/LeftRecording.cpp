@@ -1,9 +1,14 @@
 #include "LeftRecording.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
+
 #include "AppError.h"
 #include "FileRecord.h"
 #include "Main.h"
 #include "SafePlace.h"
+#include "WavWriter.h"
 
 namespace {
 
@@ -15,10 +20,22 @@ const std::pair<const char*, const char*> kFiles[] = {
 
 namespace LeftRecording {
 
+void settle() {
+    for (const char* side : {"mic.wav", "speaker.wav"})
+        WavWriter::countWholeFile(Main::TempFile(side));
+    const bool mic = Main::FileExists(Main::TempFile("mic.wav"));
+    const bool speaker = Main::FileExists(Main::TempFile("speaker.wav"));
+    if (mic && speaker) return Main::DeleteFileQuietly(Main::TempFile("result.wav"));
+    if (!Main::FileExists(Main::TempFile("result.wav"))) return;
+    if (mic) Main::DeleteFileQuietly(Main::TempFile("mic.wav"));
+    if (speaker) Main::DeleteFileQuietly(Main::TempFile("speaker.wav"));
+}
+
 QStringList files() {
     QStringList found;
     for (const auto& [name, suffix] : kFiles)
         if (Main::FileExists(Main::TempFile(name))) found << name;
+    if (found.contains("result.wav") && found.size() == 2) return {"result.wav"};
     return found;
 }
 
@@ -53,10 +70,7 @@ QString setAsideText(const QStringList& moved, const QStringList& reasons,
 }  // namespace
 
 QString setAside() {
-    // The mix removes the sides only once it is whole: beside them it is made again from them.
-    if (Main::FileExists(Main::TempFile("mic.wav")) &&
-        Main::FileExists(Main::TempFile("speaker.wav")))
-        Main::DeleteFileQuietly(Main::TempFile("result.wav"));
+    settle();
     QStringList moved, reasons, inTemp;
     for (const auto& [name, suffix] : kFiles) {
         const QString path = Main::TempFile(name);
@@ -65,12 +79,47 @@ QString setAside() {
             moved << KeepInDataFolder(path, suffix);
         } catch (const AppError& e) {
             AddLinesOnce(reasons, e.description());
-            inTemp << SetAsideInPlace(path, suffix);
-            setAsideRecord().add(inTemp.last());
+            try {
+                // Listed first: a set-aside file is offered again whatever happens after.
+                inTemp << SetAsideInPlace(path, suffix, [&path](const QString& target) {
+                    setAsideRecord().add(path, target);
+                });
+            } catch (const AppError& failed) {
+                QString text = failed.description();
+                if (!moved.isEmpty())
+                    text += "\n\nThe rest of it was moved to:\n" + moved.join('\n');
+                if (!inTemp.isEmpty())
+                    text += "\n\nThe rest of it was set aside in the temporary folder as:\n" +
+                            inTemp.join('\n');
+                throw AppError(text);
+            }
         }
     }
     if (moved.isEmpty() && inTemp.isEmpty()) return {};
     return setAsideText(moved, reasons, inTemp);
+}
+
+void adoptFormer() {
+    const QString former = Main::FormerTempFolder();
+    if (former.isEmpty() || !files().isEmpty()) return;
+    QLockFile lock(former + "/recording.lock");
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0)) return;  // an earlier version records there now
+    for (const auto& [name, suffix] : kFiles)
+        if (Main::FileExists(former + '/' + name))
+            MoveFile(former + '/' + name, Main::TempFile(name));
+    FileRecord formerSetAside(former + "/set-aside.list");
+    bool allMoved = true;
+    for (const QString& file : formerSetAside.files()) {
+        const QString to = FreeFileName(Main::TempFile(QFileInfo(file).fileName()));
+        allMoved = MoveFile(file, to).isEmpty() && allMoved;
+        if (Main::FileExists(to)) setAsideRecord().add(to);
+    }
+    if (allMoved) formerSetAside.clear();
+    FileRecord(former + "/partial-mp3.list").removeFiles();
+    Main::DeleteFileQuietly(former + "/lame.exe");
+    lock.unlock();
+    QDir().rmdir(former);
 }
 
 QStringList setAsideFiles() {

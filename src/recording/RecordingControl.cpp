@@ -9,7 +9,7 @@
 #include "ErrorReport.h"
 #include "LeftRecording.h"
 #include "Main.h"
-#include "PartialMp3.h"
+#include "PartialFile.h"
 #include "Prompts.h"
 #include "RecordingView.h"
 #include "SafePlace.h"
@@ -145,7 +145,7 @@ void RecordingControl::prepareToEnd() {
     if (m_skype) m_skype->finishFiles();
     // The part the encoder wrote is no recording. What it was making is still in the temporary
     // folder, for the next start.
-    if (m_finishing) RemovePartialMp3s();
+    if (m_finishing) RemovePartialFiles();
 }
 
 void RecordingControl::oSkype_CallStatus(const CallPtr& call, int status) {
@@ -163,7 +163,8 @@ void RecordingControl::offerRecovery() {
     try {
         // The files of a call another copy is recording or encoding now.
         if (!takeLock(false)) return;
-        RemovePartialMp3s();
+        LeftRecording::adoptFormer();
+        RemovePartialFiles();
         offerSetAside();
         files = LeftRecording::files();
     } catch (const AppError&) {
@@ -217,7 +218,17 @@ void RecordingControl::offerSetAside() {
 }
 
 bool RecordingControl::takeLock(bool tell) {
-    auto lock = std::make_unique<QLockFile>(Main::TempFile("recording.lock"));
+    QString path;
+    try {
+        path = Main::TempFile("recording.lock");
+    } catch (const AppError& e) {
+        if (tell)
+            m_prompts.showMessage({"The recording cannot be started: " + e.description(),
+                                   Main::ApplicationTitle(), MessageIcon::Warning,
+                                   MessageButtons::Ok});
+        return false;
+    }
+    auto lock = std::make_unique<QLockFile>(path);
     // A call may be recorded for hours: only a holder that is no longer running lets go.
     lock->setStaleLockTime(0);
     if (lock->tryLock(0)) {
@@ -285,6 +296,7 @@ bool RecordingControl::finish(const QString& mp3, Prompts& prompts) {
     try {
         const QString mic = Main::TempFile("mic.wav"), speaker = Main::TempFile("speaker.wav");
         const QString result = Main::TempFile("result.wav");
+        LeftRecording::settle();
         const bool haveMic = Main::FileExists(mic), haveSpeaker = Main::FileExists(speaker);
         // A call mixed before the program was ended: only the MP3 is left to make.
         if (!haveMic && !haveSpeaker && Main::FileExists(result))

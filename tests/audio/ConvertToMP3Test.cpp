@@ -13,8 +13,9 @@
 
 #include "FakePrompts.h"
 #include "Main.h"
-#include "PartialMp3.h"
+#include "PartialFile.h"
 #include "RunAndWait.h"
+#include "SafePlace.h"
 #include "SmallDisk.h"
 #include "WavBytes.h"
 #include "WaveMP3.h"
@@ -51,8 +52,8 @@ class ConvertToMP3Test : public QObject {
     QList<int> m_progress;
     AudioSeams m_seams;
 
-    QString wav() const { return m_temp->filePath("result.wav"); }
-    QString encoder() const { return m_temp->filePath("lame.exe"); }
+    QString wav() const { return Main::TempFile("result.wav"); }
+    QString encoder() const { return Main::TempFile("lame.exe"); }
 
 private slots:
     void init() {
@@ -290,24 +291,23 @@ private slots:
         QFETCH(bool, noexec);
         std::optional<SmallDisk> disk;
         QString reason;
+        const QString wavPath = wav();
         if (noexec) {
             disk.emplace(m_temp->filePath("noexec"), 4 << 20);
             if (!disk->isMounted()) QSKIP(qPrintable(disk->why()));
             qputenv("TEMP", m_temp->filePath("noexec").toLocal8Bit());
-            reason = "the temporary folder " + m_temp->filePath("noexec") +
+            reason = "the temporary folder " + Main::TempFolder() +
                      " does not allow running programs (it is mounted noexec), and no encoder "
                      "(lame) is installed on the system to run instead.";
         } else {
             QVERIFY(QDir().mkdir(encoder()));
-            reason = "the encoder at " + encoder() +
-                     " is not the file this program wrote there (another user's file may be in "
-                     "its place), so it was not run.";
+            reason = "the encoder could not be written out: " + encoder() + ": Is a directory";
         }
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", m_calls->path().toLocal8Bit());
-        const QByteArray recording = readBytes(wav());
+        const QByteArray recording = readBytes(wavPath);
         const QString mp3 = m_calls->filePath("call.mp3");
-        const bool made = ConvertToMP3(wav(), mp3, m_seams);
+        const bool made = ConvertToMP3(wavPath, mp3, m_seams);
         qputenv("PATH", path);
         QVERIFY(!made);
         QCOMPARE(m_prompts.messages.last().text,
@@ -325,7 +325,8 @@ private slots:
         const QString mp3 = m_calls->filePath(QString(250, 'a') + ".mp3");
         const QString elsewhere = m_data->filePath("other/call.mp3");
         QDir().mkpath(m_data->filePath("other"));
-        const QString left = CreatePartialMp3(elsewhere), replaced = CreatePartialMp3(elsewhere);
+        const QString left = CreatePartialFile(elsewhere, "mp3"),
+                      replaced = CreatePartialFile(elsewhere, "mp3");
         writeBytes(left, "part of an MP3");
         QFile::remove(replaced);
         writeBytes(replaced, "the user's");
@@ -338,6 +339,28 @@ private slots:
         QCOMPARE(QDir(m_data->filePath("other")).entryList(QDir::Files | QDir::Hidden),
                  QStringList({".vocorda-00000000.mp3.partial", QFileInfo(replaced).fileName()}));
         QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files), QStringList());
+    }
+
+    // A move to another file system is whole at its name or not there at all, and no move ever
+    // replaces a file.
+    void movesReplaceNothingAndAcrossFileSystemsArriveWhole() {
+        SmallDisk disk(m_calls->filePath("disk"), 4 << 20);
+        if (!disk.isMounted()) QSKIP(qPrintable(disk.why()));
+        const QByteArray recording = readBytes(wav());
+        const QString target = m_calls->filePath("disk/call.wav");
+        writeBytes(target, "the user's");
+        QVERIFY(!MoveFile(wav(), target).isEmpty());
+        QCOMPARE(RenameWithoutReplacing(wav(), m_temp->filePath("temp")), 0);
+        writeBytes(wav(), "the user's too");
+        QCOMPARE(RenameWithoutReplacing(m_temp->filePath("temp"), wav()), EEXIST);
+        QCOMPARE(readBytes(wav()), QByteArray("the user's too"));
+        QCOMPARE(readBytes(target), QByteArray("the user's"));
+        QCOMPARE(MoveFile(m_temp->filePath("temp"), m_calls->filePath("disk/moved.wav")),
+                 QString());
+        QCOMPARE(readBytes(m_calls->filePath("disk/moved.wav")), recording);
+        QVERIFY(!QFile::exists(m_temp->filePath("temp")));
+        QCOMPARE(QDir(m_calls->filePath("disk")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"call.wav", "moved.wav"}));
     }
 };
 

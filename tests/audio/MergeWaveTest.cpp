@@ -41,9 +41,9 @@ class MergeWaveTest : public QObject {
     QList<int> m_progress;
     AudioSeams m_seams;
 
-    QString mic() const { return m_temp->filePath("mic.wav"); }
-    QString speaker() const { return m_temp->filePath("speaker.wav"); }
-    QString result() const { return m_temp->filePath("result.wav"); }
+    QString mic() const { return Main::TempFile("mic.wav"); }
+    QString speaker() const { return Main::TempFile("speaker.wav"); }
+    QString result() const { return Main::TempFile("result.wav"); }
     QString mp3() const { return m_calls->filePath("call.mp3"); }
 
     bool merge(const Side& a, const Side& b) {

@@ -141,27 +141,34 @@ private slots:
         QCOMPARE(Main::ApplicationTitle(), QString("Vocorda Call"));
     }
 
-    void tempFolderIsTheUsersChoiceWhenSet() {
-        qputenv("TEMP", "/some/where");
-        QCOMPARE(Main::TempFile("mic.wav"), QString("/some/where/mic.wav"));
-        qunsetenv("TEMP");
+    // Without TEMP the call is kept on the disk, under the home folder, where a reboot leaves it.
+    void tempFolderIsTheStateFolderWhenTempIsUnset() {
+        QTemporaryDir home;
+        qputenv("HOME", home.path().toLocal8Bit());
+        qputenv("XDG_STATE_HOME", "relative/is/ignored");
+        QCOMPARE(Main::TempFile("mic.wav"),
+                 home.path() + "/.local/state/vocorda-call-recorder/mic.wav");
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(home.path() + "/.local").constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);  // parents it makes are private too
+        qputenv("XDG_STATE_HOME", home.filePath("state").toLocal8Bit());
+        QCOMPARE(Main::TempFolder(), home.filePath("state/vocorda-call-recorder"));
+        qunsetenv("XDG_STATE_HOME");
+        qunsetenv("HOME");
     }
 
-    // Where another user could put a file under the fixed names first, the program keeps its
-    // files in a private folder of its own inside TEMP.
-    void sharedTempGetsAPrivateFolderInside_data() {
+    // TEMP of any kind, the user's own folder too, holds the call only in a private folder of
+    // the program's own: no file of the user's there is ever taken for ours.
+    void tempGetsAPrivateFolderInside_data() {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<bool>("shared");
-        QTest::newRow("the user's alone") << "0700" << false;
-        QTest::newRow("others may read") << "0755" << false;
-        QTest::newRow("others may write") << "1777" << true;
-        QTest::newRow("the group may write") << "0775" << true;
-        QTest::newRow("a link") << "link" << true;
-        QTest::newRow("another user's") << "owner" << true;
+        QTest::newRow("the user's alone") << "0700";
+        QTest::newRow("others may read") << "0755";
+        QTest::newRow("others may write") << "1777";
+        QTest::newRow("a link") << "link";
+        QTest::newRow("another user's") << "owner";
     }
-    void sharedTempGetsAPrivateFolderInside() {
+    void tempGetsAPrivateFolderInside() {
         QFETCH(QString, kind);
-        QFETCH(bool, shared);
         if (kind == "owner" && ::getuid() != 0) QSKIP("needs root to give a folder away");
         QTemporaryDir dir;
         QString temp = dir.filePath("temp");
@@ -177,16 +184,16 @@ private slots:
         }
         qputenv("TEMP", temp.toLocal8Bit());
         const QString own = temp + QString("/vocorda-call-recorder-%1").arg(::getuid());
-        QCOMPARE(Main::TempFolder(), shared ? own : temp);
+        QCOMPARE(Main::TempFolder(), own);
         struct stat st {};
-        QCOMPARE(::lstat(own.toLocal8Bit().constData(), &st) == 0, shared);
-        if (shared) QVERIFY(S_ISDIR(st.st_mode) && (st.st_mode & 0777) == 0700);
+        QCOMPARE(::lstat(own.toLocal8Bit().constData(), &st), 0);
+        QVERIFY(S_ISDIR(st.st_mode) && (st.st_mode & 0777) == 0700);
         qunsetenv("TEMP");
     }
 
     void privateTempFolderIsCreatedOwnerOnly() {
         QTemporaryDir system;
-        qputenv("TMPDIR", system.path().toLocal8Bit());
+        qputenv("TEMP", system.path().toLocal8Bit());
         const QString folder = Main::TempFolder();
         QVERIFY(folder.startsWith(system.path() + "/"));
         struct stat st {};
@@ -199,12 +206,12 @@ private slots:
         QCOMPARE(Main::TempFolder(), folder);
         ::lstat(folder.toLocal8Bit().constData(), &st);
         QCOMPARE(st.st_mode & 0777, 0700u);
-        qunsetenv("TMPDIR");
+        qunsetenv("TEMP");
     }
 
     void privateTempFolderRefusesALinkOrAFile() {
         QTemporaryDir system;
-        qputenv("TMPDIR", system.path().toLocal8Bit());
+        qputenv("TEMP", system.path().toLocal8Bit());
         const QString expected =
             system.path() + QString("/vocorda-call-recorder-%1").arg(::getuid());
         QTemporaryDir elsewhere;
@@ -213,13 +220,13 @@ private slots:
         QFile::remove(expected);
         writeFile(expected, "planted");
         QVERIFY_THROWS_EXCEPTION(AppError, Main::TempFolder());
-        qunsetenv("TMPDIR");
+        qunsetenv("TEMP");
     }
 
     void privateTempFolderRefusesAForeignOwner() {
         if (::getuid() != 0) QSKIP("needs root to give the folder to another user");
         QTemporaryDir system;
-        qputenv("TMPDIR", system.path().toLocal8Bit());
+        qputenv("TEMP", system.path().toLocal8Bit());
         const QString expected =
             system.path() + QString("/vocorda-call-recorder-%1").arg(::getuid());
         QVERIFY(QDir().mkdir(expected));
@@ -230,7 +237,7 @@ private slots:
         } catch (const AppError& e) {
             QVERIFY2(e.description().contains("another user"), qPrintable(e.description()));
         }
-        qunsetenv("TMPDIR");
+        qunsetenv("TEMP");
     }
 };
 

@@ -10,10 +10,12 @@
 #include <QtTest>
 #include <memory>
 
+#include "AudioChecks.h"
 #include "FakePrompts.h"
 #include "FakeSkype.h"
 #include "Form1.h"
-#include "PartialMp3.h"
+#include "Main.h"
+#include "PartialFile.h"
 #include "SettingsStore.h"
 #include "SmallDisk.h"
 #include "WavBytes.h"
@@ -71,6 +73,11 @@ class BadInputTest : public QObject {
                                                     .endProgram = [] {}});
     }
     QString path(const QString& name) const { return m_dir->filePath(name); }
+    // The program's own folder inside TEMP.
+    QString temp(const QString& name = {}) const {
+        const QString own = path(QString("temp/vocorda-call-recorder-%1").arg(::getuid()));
+        return name.isEmpty() ? own : own + '/' + name;
+    }
 
 private slots:
     void init() {
@@ -78,6 +85,7 @@ private slots:
         QDir(m_dir->path()).mkpath("temp");
         QDir(m_dir->path()).mkpath("calls");
         qputenv("TEMP", path("temp").toLocal8Bit());
+        QDir().mkpath(temp());
         qputenv("XDG_DATA_HOME", path("data").toLocal8Bit());
         m_settings = std::make_unique<SettingsStore>(path("config"));
         m_prompts = FakePrompts();
@@ -197,22 +205,45 @@ private slots:
                     QVERIFY2(QFileInfo(line).size() > 0, qPrintable(line));
         }
         for (const char* name : {"mic.wav", "speaker.wav", "result.wav", "lame.exe"})
-            QVERIFY2(!QFile::exists(path("temp/") + name), name);  // the next press deletes these
+            QVERIFY2(!QFile::exists(temp(name)), name);  // the next press deletes these
     }
 
-    // Killed during the call, or while its MP3 was being made.
+    // Killed during the call (before its last trip to the disk, or by an earlier version that
+    // kept the call in the system's temporary folder), or while its MP3 was being made (the mix
+    // whole, its sides being removed).
     void recordingLeftByAKilledProgramIsOfferedAtStart_data() {
         QTest::addColumn<QStringList>("left");
         QTest::addColumn<QString>("what");
-        QTest::newRow("two sides") << QStringList{"mic.wav", "speaker.wav"}
-                                   << "the two sides of a call (mic.wav and speaker.wav)";
-        QTest::newRow("mixed") << QStringList{"result.wav"}
-                               << "a call, mixed but not yet made into an MP3 file (result.wav)";
+        QTest::addColumn<bool>("former");
+        const QString sides = "the two sides of a call (mic.wav and speaker.wav)";
+        const QString mixed = "a call, mixed but not yet made into an MP3 file (result.wav)";
+        QTest::newRow("two sides") << QStringList{"mic.wav", "speaker.wav"} << sides << false;
+        QTest::newRow("by an earlier version")
+            << QStringList{"mic.wav", "speaker.wav"} << sides << true;
+        QTest::newRow("mixed") << QStringList{"result.wav"} << mixed << false;
+        QTest::newRow("mixed, a side left")
+            << QStringList{"result.wav", "speaker.wav"} << mixed << false;
     }
     void recordingLeftByAKilledProgramIsOfferedAtStart() {
         QFETCH(QStringList, left);
         QFETCH(QString, what);
-        for (const QString& name : left) writeBytes(path("temp/" + name), tone(1.5));
+        QFETCH(bool, former);
+        QString folder = temp();
+        if (former) {
+            qunsetenv("TEMP");
+            qputenv("TMPDIR", path("tmp").toLocal8Bit());
+            qputenv("XDG_STATE_HOME", path("state").toLocal8Bit());
+            folder = path(QString("tmp/vocorda-call-recorder-%1").arg(::getuid()));
+            QVERIFY(QDir().mkpath(folder));
+            QFile::setPermissions(
+                folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        for (const QString& name : left) {
+            // Its header counts the first tenth only, as the last trip to the disk left it.
+            QByteArray wav = tone(1.5);
+            if (name != "result.wav") wav.replace(40, 4, le32(quint32(wav.size() - 44) / 10));
+            writeBytes(folder + '/' + name, wav);
+        }
         auto form = makeForm();
         form->start();
         form->Text3->setText(path("calls/recovered.mp3"));
@@ -224,11 +255,16 @@ private slots:
                          "call, or while it was saving one) is still in %1: %2.\n\nSave it now "
                          "as %3?\n\nNo leaves it there, and the next \"Start Recording\" moves "
                          "it to %4 first.")
-                     .arg(path("temp"), what, path("calls/recovered.mp3"),
-                          path("data/vocorda-call-recorder")));
+                     .arg(former ? path("state/vocorda-call-recorder") : temp(), what,
+                          path("calls/recovered.mp3"), path("data/vocorda-call-recorder")));
         QTRY_COMPARE(m_prompts.texts().last(), QString("Done."));
-        QVERIFY(QFileInfo(path("calls/recovered.mp3")).size() > 0);
-        QCOMPARE(QDir(path("temp")).entryList(QDir::Files), QStringList());
+        int rate = 0;
+        const auto saved = DecodeMp3(path("calls/recovered.mp3"), path("decoded.wav"), &rate);
+        QVERIFY(rate > 0 && std::abs(double(saved.size()) / rate - 1.5) < 0.06);
+        QCOMPARE(QDir(Main::TempFolder()).entryList(QDir::Files), QStringList());
+        QVERIFY(!QFileInfo::exists(folder) || !former);
+        qunsetenv("TMPDIR");
+        qunsetenv("XDG_STATE_HOME");
     }
 
     // Closed while the encoder writes: no part of an MP3 is left, and the mix stays for the
@@ -248,7 +284,7 @@ private slots:
             poll.stop();
             form->close();
             left = QDir(path("calls")).entryList(QDir::Files | QDir::Hidden) +
-                   QDir(path("temp")).entryList({"*.wav"}, QDir::Files);
+                   QDir(temp()).entryList({"*.wav"}, QDir::Files);
         });
         poll.start(20);
         form->PushButton6->click();
@@ -269,7 +305,7 @@ private slots:
         form->Text3->setText(path("small/call.mp3"));
         form->PushButton6->click();
         m_world.raise(m_call, clsFinished);
-        const QString result = path("temp/result.wav"), data = path("plain-file/data");
+        const QString result = temp("result.wav"), data = path("plain-file/data");
         const QString noData = data + "/vocorda-call-recorder cannot be created: Not a directory.";
         QVERIFY2(m_prompts.texts().last().endsWith(
                      "\n\nThe recording could not be moved to a safe place; copy it by hand to "
@@ -278,9 +314,8 @@ private slots:
                      ": No space left on device.\n" + noData),
                  qPrintable(m_prompts.texts().last()));
         const QByteArray mix = readBytes(result);
-        const QString setAside =
-            path("temp/Call " + QFileInfo(result).lastModified().toString("yyyy-MM-dd hh.mm.ss") +
-                 ".wav");
+        const QString setAside = temp(
+            "Call " + QFileInfo(result).lastModified().toString("yyyy-MM-dd hh.mm.ss") + ".wav");
 
         QFile::remove(path("small/filler"));
         form->PushButton6->click();
@@ -301,8 +336,8 @@ private slots:
         const QString offer =
             "A recording that could not be moved to a safe place is set aside in the temporary "
             "folder " +
-            path("temp") + ":\n" + setAside + "\n\nMove it now to " + path("small") +
-            ", or else to " + data +
+            temp() + ":\n" + setAside + "\n\nMove it now to " + path("small") + ", or else to " +
+            data +
             "/vocorda-call-recorder?\n\nNo leaves it there for you to copy by hand, and it is "
             "not offered again.";
         const QString dated = QFileInfo(setAside).fileName();
@@ -321,24 +356,23 @@ private slots:
             QTest::qWait(100);
             QCOMPARE(m_prompts.texts(), texts);
         }
-        QCOMPARE(QDir(path("temp")).entryList(QDir::Files), QStringList(dated));
+        QCOMPARE(QDir(temp()).entryList(QDir::Files), QStringList(dated));
         QCOMPARE(QDir(path("small")).entryList(QDir::Files), QStringList({"call.mp3", "filler"}));
         QCOMPARE(readBytes(setAside), mix);
     }
 
     // What a killed encoder wrote goes at the next start; the recording stays.
     void declinedRecoveryLeavesTheFiles() {
-        writeBytes(path("temp/mic.wav"), tone(0.5));
-        writeBytes(path("temp/speaker.wav"), tone(0.5));
-        writeBytes(CreatePartialMp3(path("calls/first.mp3")), "part of an MP3");
+        writeBytes(temp("mic.wav"), tone(0.5));
+        writeBytes(temp("speaker.wav"), tone(0.5));
+        writeBytes(CreatePartialFile(path("calls/first.mp3"), "mp3"), "part of an MP3");
         m_prompts.nextAnswers.enqueue(MessageAnswer::No);
         auto form = makeForm();
         form->start();
         QTRY_COMPARE(m_prompts.messages.size(), 1);
         QTest::qWait(50);
         QCOMPARE(m_prompts.messages.size(), 1);
-        QCOMPARE(QDir(path("temp")).entryList(QDir::Files),
-                 QStringList({"mic.wav", "speaker.wav"}));
+        QCOMPARE(QDir(temp()).entryList(QDir::Files), QStringList({"mic.wav", "speaker.wav"}));
         QCOMPARE(QDir(path("calls")).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 };

@@ -33,7 +33,10 @@ class RecordingTest : public QObject {
     std::unique_ptr<Form1> m_form;
     std::shared_ptr<FakeCall> m_call;
 
-    QString temp(const QString& name) const { return m_dir->filePath("temp/" + name); }
+    // The program's own folder inside TEMP.
+    QString temp(const QString& name) const {
+        return m_dir->filePath(QString("temp/vocorda-call-recorder-%1/").arg(::getuid()) + name);
+    }
     QString calls(const QString& name) const { return m_dir->filePath("calls/" + name); }
     QStringList texts() const { return m_prompts.texts(); }
     void plantStaleFiles() {
@@ -70,7 +73,8 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         QDir(m_dir->path()).mkpath("temp");
         QDir(m_dir->path()).mkpath("calls");
-        qputenv("TEMP", temp("").chopped(1).toLocal8Bit());
+        qputenv("TEMP", m_dir->filePath("temp").toLocal8Bit());
+        QDir().mkpath(temp(""));
         qputenv("XDG_DATA_HOME", m_dir->filePath("data").toLocal8Bit());
         m_settings = std::make_unique<SettingsStore>(m_dir->filePath("config"));
         m_prompts = FakePrompts();
@@ -270,28 +274,38 @@ private slots:
             QCOMPARE(readBytes(temp(name)), QByteArray("stale"));
     }
 
-    // Another user's files in a shared TEMP are neither run, nor read, nor replaced.
-    void anotherUsersFilesInASharedTempAreLeftAlone() {
-        if (::getuid() != 0) QSKIP("needs root to plant another user's files");
-        QCOMPARE(::chmod(temp("").toLocal8Bit().constData(), 01777), 0);
-        const QByteArray planted = "#!/bin/sh\ntouch " + temp("mark").toLocal8Bit() +
-                                   "\nexec " LAME_EXECUTABLE " \"$@\"\n";
-        const QStringList names = {"lame.exe", "mic.wav", "result.wav"};
+    // Files under the program's names in TEMP itself, the user's own or another user's in a
+    // shared TEMP, are neither offered, nor run, nor read, nor replaced.
+    void filesInTempItselfAreLeftAlone_data() {
+        QTest::addColumn<bool>("foreign");
+        QTest::newRow("the user's own") << false;
+        QTest::newRow("another user's, in a shared TEMP") << true;
+    }
+    void filesInTempItselfAreLeftAlone() {
+        QFETCH(bool, foreign);
+        if (foreign && ::getuid() != 0) QSKIP("needs root to plant another user's files");
+        const QString root = m_dir->filePath("temp/");
+        QCOMPARE(::chmod(root.toLocal8Bit().constData(), foreign ? 01777 : 0700), 0);
+        const QByteArray planted =
+            "#!/bin/sh\ntouch " + root.toLocal8Bit() + "mark\nexec " LAME_EXECUTABLE " \"$@\"\n";
+        const QStringList names = {"lame.exe", "mic.wav", "result.wav", "speaker.wav"};
         for (const QString& name : names) {
-            writeBytes(temp(name), planted);
-            const QByteArray native = temp(name).toLocal8Bit();
-            QCOMPARE(::chown(native.constData(), 65534, 65534) | ::chmod(native.constData(), 0755),
-                     0);
+            writeBytes(root + name, planted);
+            const QByteArray native = (root + name).toLocal8Bit();
+            if (foreign) QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+            QCOMPARE(::chmod(native.constData(), 0755), 0);
         }
+        startWindow();
+        QVERIFY(texts().isEmpty());  // nothing offered
         m_form->PushButton6->click();
         m_world.raise(m_call, clsFinished);
         QCOMPARE(texts(), QStringList({"Done."}));
         QVERIFY(QFileInfo(calls("call.mp3")).size() > 0);
         const QString own = QString("vocorda-call-recorder-%1").arg(::getuid());
-        QCOMPARE(QDir(temp("")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QCOMPARE(QDir(root).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  names + QStringList(own));
-        for (const QString& name : names) QCOMPARE(readBytes(temp(name)), planted);
-        QCOMPARE(QDir(temp(own)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        for (const QString& name : names) QCOMPARE(readBytes(root + name), planted);
+        QCOMPARE(QDir(temp("")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList());
     }
 

@@ -1,4 +1,4 @@
-#include "PartialMp3.h"
+#include "PartialFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,37 +19,37 @@ FileRecord record() {
     return FileRecord(Main::TempFile("partial-mp3.list"));
 }
 
-QString randomName() {
+QString randomName(const QString& extension) {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     QString name = ".vocorda-";
     for (int i = 0; i < 8; ++i)
         name += QChar(letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
-    return name + ".mp3.partial";
+    return name + "." + extension + ".partial";
 }
 
 }  // namespace
 
-QString CreatePartialMp3(const QString& mp3Path) {
-    const QString folder = QFileInfo(mp3Path).absolutePath();
+QString CreatePartialFile(const QString& path, const QString& extension) {
+    const QFileInfo target(path);
     for (;;) {
-        const QString path = folder + '/' + randomName();
-        const int fd = ::open(QFile::encodeName(path).constData(),
+        const QString partial = target.absolutePath() + '/' + randomName(extension);
+        const int fd = ::open(QFile::encodeName(partial).constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST) continue;
         if (fd < 0)
             throw AppError(QString("%1 cannot be created: %2")
-                               .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+                               .arg(partial, QString::fromLocal8Bit(std::strerror(errno))));
         ::close(fd);
         try {
-            record().add(path);
+            record().add(partial);
         } catch (const AppError&) {
-            QFile::remove(path);
+            QFile::remove(partial);
             throw;
         }
-        return path;
+        return partial;
     }
 }
 
-void RemovePartialMp3s() {
+void RemovePartialFiles() {
     record().removeFiles();
 }
