@@ -67,6 +67,16 @@ QString setAsideText(const QStringList& moved, const QStringList& reasons,
     return text;
 }
 
+// When a later file fails: the box must still say where the earlier ones are.
+QString whereTheRestWent(const QStringList& moved, const QStringList& inTemp) {
+    QString text;
+    if (!moved.isEmpty()) text += "\n\nThe rest of it was moved to:\n" + moved.join('\n');
+    if (!inTemp.isEmpty())
+        text +=
+            "\n\nThe rest of it was set aside in the temporary folder as:\n" + inTemp.join('\n');
+    return text;
+}
+
 }  // namespace
 
 QString setAside() {
@@ -85,13 +95,7 @@ QString setAside() {
                     setAsideRecord().add(path, target);
                 });
             } catch (const AppError& failed) {
-                QString text = failed.description();
-                if (!moved.isEmpty())
-                    text += "\n\nThe rest of it was moved to:\n" + moved.join('\n');
-                if (!inTemp.isEmpty())
-                    text += "\n\nThe rest of it was set aside in the temporary folder as:\n" +
-                            inTemp.join('\n');
-                throw AppError(text);
+                throw AppError(failed.description() + whereTheRestWent(moved, inTemp));
             }
         }
     }

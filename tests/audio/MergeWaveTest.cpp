@@ -176,6 +176,20 @@ private slots:
         QVERIFY(text.contains(keptMic) && text.contains(keptSpeaker));
     }
 
+    // A side that is not there is lost: never "Nothing is lost".
+    void aMissingSideIsSaidLost() {
+        const Side a = side(noise(10, 16));
+        writeBytes(mic(), a.bytes);
+        QVERIFY(!MergeWave(mic(), speaker(), mp3(), m_seams));
+        const QString keptMic = m_calls->filePath("call-mic.wav");
+        QCOMPARE(readBytes(keptMic), a.bytes);
+        QCOMPARE(m_prompts.messages.size(), 1);
+        QVERIFY2(m_prompts.messages[0].text.endsWith(
+                     "\n\nPart of the recording is lost: " + speaker() +
+                     " is missing. What there is was kept as:\n" + keptMic),
+                 qPrintable(m_prompts.messages[0].text));
+    }
+
     void keptFilesNeverReplaceEarlierOnes() {
         writeBytes(m_calls->filePath("call-mic.wav"), "an earlier call");
         QVERIFY(!merge(side(noise(10, 15)), {QByteArray("bad"), 0, 0}));
