@@ -212,6 +212,24 @@ private slots:
             QVERIFY(text.contains("The encoder said: Could not open input"));
     }
 
+    // A file that took the MP3's name while the encoder ran stays as it is.
+    void aFileThatTookTheNameMeanwhileIsNotReplaced() {
+        m_seams.encoderBytes = [] {
+            return script("echo mine > \"${3%/*}/call.mp3\"; echo part > \"$3\"");
+        };
+        const QString mp3 = m_calls->filePath("call.mp3");
+        QVERIFY(!ConvertToMP3(wav(), mp3, m_seams));
+        const QString text = m_prompts.messages.last().text;
+        QVERIFY2(text.startsWith("The MP3 file " + mp3 +
+                                 " could not be made: another file took "
+                                 "the name " +
+                                 mp3 + " while the MP3 file was made."),
+                 qPrintable(text));
+        QCOMPARE(readBytes(mp3), QByteArray("mine\n"));
+        QCOMPARE(QDir(m_calls->path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"call.mp3", "call.wav"}));
+    }
+
     // Real failures of the real encoder: nothing is left in the MP3's folder, and the recording
     // is kept whole where the box says, or stays where it was and the box says that.
     void anMp3ThatCannotBeWrittenLeavesNoPartOfIt_data() {
