@@ -14,7 +14,8 @@ constexpr qint64 kStalledFrames = CallMix::kRate * 3 / 10;
 // What is written stays this far behind the newest moment: a stream that starts now takes its
 // place just behind the present, and must find it not yet written.
 constexpr qint64 kSlackFrames = CallMix::kRate / 10;
-// A stream with no record after this much is taken as arriving now: a server that keeps none.
+// A stream with no record after this much, of its frames or of the call's time, is placed by
+// when its frames came.
 constexpr qint64 kNoRecordFrames = CallMix::kRate * 2;
 
 }  // namespace
@@ -50,21 +51,29 @@ CallMix::Input* CallMix::live(int input) {
 void CallMix::push(int input, const qint16* samples, qint64 frames) {
     Input* in = frames > 0 ? live(input) : nullptr;
     if (!in) return;
+    if (!in->placed && !in->arrived) in->arrived = m_lead;
     in->delivered += frames;
     delivered(*in, in->follower.convert(samples, frames, in->pending));
 }
 
+// In pieces of a second: a long stall must not take its length in memory at once.
 void CallMix::pushSilence(int input, qint64 frames) {
     Input* in = frames > 0 ? live(input) : nullptr;
     if (!in) return;
-    in->delivered += frames;
-    in->pending.resize(in->pending.size() + size_t(frames), 0);
-    delivered(*in, frames);
+    if (!in->placed && !in->arrived) in->arrived = m_lead;
+    for (qint64 piece = 0; frames > 0; frames -= piece) {
+        piece = std::min(frames, qint64(kRate));
+        in->delivered += piece;
+        in->pending.resize(in->pending.size() + size_t(piece), 0);
+        delivered(*in, piece);
+    }
 }
 
-void CallMix::record(int input, qint64 produced, qint64 heard) {
-    Input* in = produced > 0 ? live(input) : nullptr;
+void CallMix::record(int input, qint64 produced, qint64 heard, qint64 read) {
+    Input* in = live(input);
     if (!in) return;
+    if (read > in->delivered) pushSilence(input, read - in->delivered);
+    if (produced <= 0) return;
     if (!m_origin) m_origin = heard - produced;
     in->timing.note({produced, heard - *m_origin});
     if (!in->placed) place(*in, *in->timing.start());
@@ -74,19 +83,23 @@ void CallMix::record(int input, qint64 produced, qint64 heard) {
 // A moved stream's new device may have heard a moment that the old one gave already.
 void CallMix::place(Input& in, qint64 start) {
     in.placed = true;
+    in.arrived.reset();
     in.end = start + qint64(in.pending.size());
     m_sides[index(in.side)].spans[in.id] = {in.id, start, in.end};
     const auto previous = m_ended.find(in.continues);
     if (previous == m_ended.end()) return;
-    const auto twice = std::clamp<qint64>(previous->second - start, 0, qint64(in.pending.size()));
-    in.pending.erase(in.pending.begin(), in.pending.begin() + qsizetype(twice));
+    in.takenUntil = previous->second;
     m_ended.erase(previous);
 }
 
+// Whatever comes first, its record or its frames: what the ended input gave is not taken twice.
 void CallMix::delivered(Input& in, qint64 frames) {
     in.end += frames;
     if (!in.placed) return;
     keepTime(in);
+    const qint64 start = in.end - qint64(in.pending.size());
+    const auto twice = std::clamp<qint64>(in.takenUntil - start, 0, qint64(in.pending.size()));
+    in.pending.erase(in.pending.begin(), in.pending.begin() + qsizetype(twice));
     advance(in.end);
     flush(in.side);
 }
@@ -111,21 +124,36 @@ void CallMix::putSilence(Input& in, qint64 at, qint64 frames) {
     in.end += frames;
 }
 
-// Before the stream's frame `at`, what of them is not yet written.
+// Before the stream's frame `at`, what of them is not yet written; the rest from `at` on.
 void CallMix::takeOut(Input& in, qint64 at, qint64 frames) {
     const qint64 after = pendingFrom(in, at);
-    const qint64 taken = std::min(frames, qint64(in.pending.size()) - after);
+    const qint64 before = std::min(frames, qint64(in.pending.size()) - after);
+    const qint64 later = std::min(frames - before, after);
     const auto to = in.pending.end() - qsizetype(after);
-    in.pending.erase(to - qsizetype(taken), to);
-    in.end -= taken;
+    in.pending.erase(to - qsizetype(before), to + qsizetype(later));
+    in.end -= before + later;
+}
+
+// Where the input lets its side be written up to: not past a frame a correction may go before;
+// one with no record at all (that would give it silence when it gives nothing) no further back
+// than such a stream is placed.
+qint64 CallMix::holdsAt(const Input& in) const {
+    if (!in.timing.start()) return std::max(in.end, m_lead - kNoRecordFrames);
+    const auto doubtful = in.timing.doubtfulFrom();
+    return doubtful ? in.end - pendingFrom(in, *doubtful) : in.end;
 }
 
 void CallMix::endInput(int input) {
     Input* in = live(input);
     if (!in) return;
-    if (!in->placed && !in->pending.empty()) placeAtLead(*in);
+    if (!in->placed && !in->pending.empty()) placeByArrival(*in);
     in->ended = true;
     if (!in->placed) {
+        // A restart that failed: the next one continues what this one continued.
+        if (const auto chain = m_ended.find(in->continues); chain != m_ended.end()) {
+            const qint64 until = chain->second;
+            m_ended[input] = until;
+        }
         m_inputs.erase(input);
         return;
     }
@@ -134,9 +162,11 @@ void CallMix::endInput(int input) {
     flush(in->side);
 }
 
-// For a stream the server keeps no record of: its frames are taken as arriving now.
-void CallMix::placeAtLead(Input& in) {
-    place(in, m_lead - qint64(in.pending.size()));
+// For a stream with no usable record: its frames begin where the call was when they came, and
+// end no later than the present.
+void CallMix::placeByArrival(Input& in) {
+    const qint64 present = m_lead - qint64(in.pending.size());
+    place(in, std::max<qint64>(std::min(in.arrived.value_or(present), present), 0));
     delivered(in, 0);
 }
 
@@ -152,7 +182,7 @@ qint64 CallMix::frontier(Side side) const {
         if (in.ended)
             ended = std::max(ended, in.end);
         else
-            live = std::min(live, in.end);
+            live = std::min(live, holdsAt(in));
     }
     return live == std::numeric_limits<qint64>::max() ? ended : live;
 }
@@ -172,22 +202,32 @@ void CallMix::flush(Side side) {
         writeUpTo(state, side, std::min(frontier(side), m_lead - kSlackFrames));
 }
 
+// In pieces of a second: a long stretch (a stall, a side catching up) must not take its length
+// in memory at once.
 void CallMix::writeUpTo(SideState& state, Side side, qint64 position) {
-    const qint64 count = position - state.written;
-    if (count <= 0) return;
-    std::vector<qint32> sum(size_t(count), 0);
+    for (qint64 from = state.written; from < position; from += kRate)
+        writePiece(state, side, from, std::min(from + kRate, position));
     for (auto it = m_inputs.begin(); it != m_inputs.end();) {
         Input& in = it->second;
-        if (in.side != side || !in.placed) {
+        if (in.side != side || !in.placed || position <= state.written) {
             ++it;
             continue;
         }
-        const qint64 start = in.end - qint64(in.pending.size());
-        const qint64 from = std::max(start, state.written), to = std::min(in.end, position);
-        for (qint64 t = from; t < to; ++t) sum[size_t(t - state.written)] += in.pending[t - start];
-        const qint64 used = std::clamp<qint64>(position - start, 0, qint64(in.pending.size()));
+        const qint64 used = std::clamp<qint64>(position - (in.end - qint64(in.pending.size())), 0,
+                                               qint64(in.pending.size()));
         in.pending.erase(in.pending.begin(), in.pending.begin() + used);
         it = in.ended && in.pending.empty() ? m_inputs.erase(it) : std::next(it);
+    }
+    state.written = std::max(state.written, position);
+}
+
+void CallMix::writePiece(SideState& state, Side side, qint64 from, qint64 to) {
+    std::vector<qint32> sum(size_t(to - from), 0);
+    for (const auto& [id, in] : m_inputs) {
+        if (in.side != side || !in.placed) continue;
+        const qint64 start = in.end - qint64(in.pending.size());
+        for (qint64 t = std::max(start, from); t < std::min(in.end, to); ++t)
+            sum[size_t(t - from)] += in.pending[size_t(t - start)];
     }
     std::vector<qint16> out(sum.size());
     for (size_t i = 0; i < sum.size(); ++i) {
@@ -195,7 +235,6 @@ void CallMix::writeUpTo(SideState& state, Side side, qint64 position) {
         out[i] = qToLittleEndian(qint16(std::clamp<qint32>(sum[i], -32768, 32767)));
     }
     state.writer.append(reinterpret_cast<const char*>(out.data()), qint64(out.size()) * 2);
-    state.written = position;
 }
 
 // A side with no stream (the call application plays nothing) keeps up with the other.
@@ -211,14 +250,16 @@ void CallMix::keepUp() {
 
 void CallMix::tick() {
     for (auto& [id, in] : m_inputs)
-        if (!in.placed && qint64(in.pending.size()) > kNoRecordFrames) placeAtLead(in);
+        if (in.arrived &&
+            (qint64(in.pending.size()) > kNoRecordFrames || m_lead - *in.arrived > kNoRecordFrames))
+            placeByArrival(in);
     keepUp();
     for (SideState& state : m_sides) state.writer.sync();
 }
 
 void CallMix::finish(std::optional<qint64> until) {
     for (auto it = m_inputs.begin(); it != m_inputs.end();) {
-        if (!it->second.placed && !it->second.pending.empty()) placeAtLead(it->second);
+        if (!it->second.placed && !it->second.pending.empty()) placeByArrival(it->second);
         it = it->second.placed ? std::next(it) : m_inputs.erase(it);
     }
     // Everything delivered is written, a stream heard later than it came (a sink's monitor)

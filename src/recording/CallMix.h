@@ -40,9 +40,11 @@ public:
     void push(int input, const qint16* samples, qint64 frames);
     void pushSilence(int input, qint64 frames);  // a hole the server left in the stream
     // The server's record of the stream: `produced` frames written into it when the frame after
-    // them was heard at `heard`, in frames of kRate on the system's steady clock. A stream's
-    // frames wait for the first record that counts some of them, which gives them their place.
-    void record(int input, qint64 produced, qint64 heard);
+    // them was heard at `heard`, in frames of kRate on the system's steady clock; `read` frames
+    // handed over, with those it skipped (PipeWire's, when the stream was not read for long):
+    // these were lost at this point of the stream and become silence. A stream's frames wait for
+    // the first record that counts some of them, which gives them their place.
+    void record(int input, qint64 produced, qint64 heard, qint64 read);
     // The stream is gone; what it delivered is still written.
     void endInput(int input);
 
@@ -78,6 +80,8 @@ private:
         qint64 delivered = 0;  // frames of the stream, holes included
         qint64 end = 0;        // timeline position just past the last frame delivered
         std::vector<qint16> pending;
+        std::optional<qint64> arrived;  // the lead when its first frames came, while unplaced
+        qint64 takenUntil = 0;          // what the input it continues gave already, up to here
         bool ended = false;
         StreamTiming timing;
         RateFollower follower{kRate};
@@ -94,14 +98,16 @@ private:
     static size_t index(Side side) { return size_t(side); }
     Input* live(int input);
     void place(Input& in, qint64 start);
-    void placeAtLead(Input& in);
+    void placeByArrival(Input& in);
     void keepTime(Input& in);
     static qint64 pendingFrom(const Input& in, qint64 at);
+    qint64 holdsAt(const Input& in) const;
     void putSilence(Input& in, qint64 at, qint64 frames);
     void takeOut(Input& in, qint64 at, qint64 frames);
     void delivered(Input& in, qint64 frames);
     void advance(qint64 position) { m_lead = std::max(m_lead, position); }
     void writeUpTo(SideState& state, Side side, qint64 position);
+    void writePiece(SideState& state, Side side, qint64 from, qint64 to);
     qint64 frontier(Side side) const;
     bool hasLiveInput(Side side) const;
     void flush(Side side);

@@ -15,18 +15,31 @@ constexpr uint32_t kFragmentBytes = CallMix::kRate * 4 / 20;  // 50 ms of stereo
 // the time it was stopped.
 constexpr int kStalledTicks = 8;
 
+// A step of the wall clock larger than this between two records: the later one may straddle it.
+constexpr qint64 kClockStepUsec = 2000;
+
+qint64 usecOf(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return qint64(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+// The wall clock less the steady one, read between two readings of the steady clock that lie
+// close together (a busy machine may stop us between them).
+qint64 wallLessSteady() {
+    for (int attempt = 0;; ++attempt) {
+        const qint64 before = usecOf(CLOCK_MONOTONIC), wall = usecOf(CLOCK_REALTIME),
+                     after = usecOf(CLOCK_MONOTONIC);
+        if (after - before < 100 || attempt == 3) return wall - (before + after) / 2;
+    }
+}
+
 // When the frame after those the server had written into the stream was heard, in frames of
 // the steady clock: a microphone's frames come after they were heard (the source's latency), a
 // sink's monitor gives them before they are played (the sink's). The server's timestamp is on
 // the wall clock, which can jump: it is taken across with the two clocks' gap of this moment.
-qint64 heardAt(const pa_timing_info& timing) {
-    timespec wall{}, steady{};
-    clock_gettime(CLOCK_REALTIME, &wall);
-    clock_gettime(CLOCK_MONOTONIC, &steady);
-    const auto usec = [](const timespec& t) {
-        return qint64(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
-    };
-    const qint64 at = qint64(pa_timeval_load(&timing.timestamp)) - (usec(wall) - usec(steady)) -
+qint64 heardAt(const pa_timing_info& timing, qint64 gap) {
+    const qint64 at = qint64(pa_timeval_load(&timing.timestamp)) - gap -
                       qint64(timing.source_usec) + qint64(timing.sink_usec);
     return at * CallMix::kRate / 1000000;
 }
@@ -113,7 +126,15 @@ void StreamRecorder::onTiming(pa_stream* stream, void* self) {
     const pa_timing_info* timing = pa_stream_get_timing_info(stream);
     if (!timing || timing->write_index_corrupt) return;
     me->drain();  // the frames the record counts, if they are here, go first
-    me->m_mix.record(me->m_input, timing->write_index / 4, heardAt(*timing));
+    // Every frame sent before the record has come: a read index beyond them counts frames the
+    // server skipped.
+    const qint64 read = timing->read_index_corrupt ? 0 : timing->read_index / 4;
+    const qint64 gap = wallLessSteady();
+    // A record taken across a step of the wall clock places nothing: only its skip counts.
+    const bool stepped = me->m_clockGap && std::abs(gap - *me->m_clockGap) > kClockStepUsec;
+    me->m_clockGap = gap;
+    const qint64 produced = stepped ? 0 : timing->write_index / 4;
+    me->m_mix.record(me->m_input, produced, heardAt(*timing, gap), read);
 }
 
 // A record of the server's is asked for as often as the mix writes, so that a stream that stops

@@ -66,5 +66,6 @@ private:
     bool m_delivered = false;
     int m_quietTicks = 0;
     std::optional<qint64> m_soundAt;
+    std::optional<qint64> m_clockGap;  // the wall clock less the steady one at the last record
     std::vector<qint16> m_mono;
 };

@@ -5,7 +5,9 @@
 // its frames were put produced nothing for that time (a playback that was paused, a device that
 // stopped): that is silence. One that stands earlier gave more frames than the time they fill
 // (PipeWire 1.4's monitor of a playback that moves): the excess goes. Smaller offsets are its
-// device's clock, for the drift follower.
+// device's clock, for the drift follower. No single record moves a stream: a correction is made
+// only when the next record agrees, and never larger than the time since the last record that
+// stood in place allows (a clock step under one record, a record off by a whole quantum).
 #pragma once
 
 #include <QtGlobal>
@@ -21,9 +23,10 @@ public:
     // What a checked record asks of the stream's frames.
     struct Check {
         qint64 silence = 0;  // frames of silence, put in before frame `at` of the stream
-        qint64 excess = 0;   // frames beyond the time they fill, taken out before frame `at`
+        qint64 excess = 0;   // frames beyond the time they fill, taken out around frame `at`
         qint64 at = 0;
-        std::optional<qint64> ahead;  // once a second: how far ahead of the record it stands
+        // Once a second: how far ahead of the record it stands, before the corrections.
+        std::optional<qint64> ahead;
     };
 
     // Records that count no frame say nothing of where frames are.
@@ -33,9 +36,20 @@ public:
     // The next record whose frames have all come: `delivered` frames, the last of which ends at
     // `end` on the timeline; `held` is the place the drift follower holds the stream at.
     std::optional<Check> check(qint64 delivered, qint64 end, qint64 held);
+    // The stream's frame from which nothing may be written while a correction waits for the
+    // next record: it goes in there.
+    std::optional<qint64> doubtfulFrom() const;
 
 private:
+    struct Doubt {
+        Record record;
+        qint64 offset;
+    };
+    Check correct(const Record& record, qint64 offset);
+
     std::deque<Record> m_due;
     std::optional<qint64> m_start;
+    std::optional<Record> m_last;  // the last record that stood in place
+    std::optional<Doubt> m_doubt;
     qint64 m_second = -1;  // of the last offset handed on
 };
