@@ -105,11 +105,10 @@ void CallMix::delivered(Input& in, qint64 frames) {
 }
 
 void CallMix::keepTime(Input& in) {
-    const qint64 held = in.follower.place().value_or(0);
-    while (const auto check = in.timing.check(in.delivered, in.end, held)) {
+    while (const auto check = in.timing.check(in.delivered, in.end)) {
         if (check->silence > 0) putSilence(in, check->at, check->silence);
         if (check->excess > 0) takeOut(in, check->at, check->excess);
-        if (check->ahead) in.follower.measure(*check->ahead);
+        if (check->ahead) in.follower.measure(*check->ahead, check->late);
     }
 }
 

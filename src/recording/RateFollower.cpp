@@ -13,8 +13,10 @@ constexpr double kProportional = 0.1;  // per second of error, per second
 constexpr double kIntegral = 0.1 / 30;
 // Far beyond a crystal's error.
 constexpr double kMaxCorrection = 0.002;
-// A record's own error stays well inside this once a median of seconds is taken.
+// A record's own error stays well inside this once a median of seconds is taken (a tenth of
+// what the records may be off, when that is more: PipeWire's large quanta).
 constexpr double kEngageSeconds = 0.003;
+constexpr double kEngageShare = 0.1;
 constexpr size_t kRecent = 5;
 // A 32-tap filter: a passband far beyond speech, a fraction of a millisecond of delay, and
 // under half a percent of a core for two streams (VoIP quality, 3, costs more).
@@ -57,7 +59,7 @@ qint64 RateFollower::convert(const qint16* samples, qint64 frames, std::vector<q
 
 // A median: a record's own error is no clock. Time a stream loses, too little for the mix to
 // fill with silence, is made up the same way: the sides stay in time.
-void RateFollower::measure(qint64 place) {
+void RateFollower::measure(qint64 place, qint64 noise) {
     m_recent.push_back(place);
     if (m_recent.size() > kRecent) m_recent.pop_front();
     if (m_recent.size() < kRecent) return;
@@ -65,7 +67,7 @@ void RateFollower::measure(qint64 place) {
     std::nth_element(sorted.begin(), sorted.begin() + kRecent / 2, sorted.end());
     const qint64 median = sorted[kRecent / 2];
     if (!m_place) m_place = median;
-    steer(median - *m_place);
+    steer(median - *m_place, noise);
 }
 
 // The resampler is fed the frames already passed on and gives back nothing for them: its first
@@ -85,10 +87,11 @@ void RateFollower::engage() {
     m_history.clear();
 }
 
-void RateFollower::steer(qint64 frames) {
+void RateFollower::steer(qint64 frames, qint64 noise) {
     const double errorSeconds = double(frames) / m_rate;
     if (!m_resampler) {
-        if (std::abs(errorSeconds) < kEngageSeconds) return;
+        const double threshold = std::max(kEngageSeconds, kEngageShare * double(noise) / m_rate);
+        if (std::abs(errorSeconds) < threshold) return;
         engage();
         if (!m_resampler) return;
     }

@@ -25,8 +25,9 @@ public:
     qint64 convert(const qint16* samples, qint64 frames, std::vector<qint16>& out);
 
     // Once a second: how many frames the stream stands ahead of where the server's record puts
-    // it. A few seconds' median of it is held where it first was.
-    void measure(qint64 place);
+    // it, and how far off its records may be. A few seconds' median of it is held where it first
+    // was.
+    void measure(qint64 place, qint64 noise = 0);
     // The held place, once known.
     std::optional<qint64> place() const { return m_place; }
 
@@ -35,7 +36,7 @@ public:
 
 private:
     void engage();
-    void steer(qint64 frames);
+    void steer(qint64 frames, qint64 noise);
 
     int m_rate;
     std::unique_ptr<SpeexResamplerState_, void (*)(SpeexResamplerState_*)> m_resampler;

@@ -7,7 +7,10 @@
 // (PipeWire 1.4's monitor of a playback that moves): the excess goes. Smaller offsets are its
 // device's clock, for the drift follower. No single record moves a stream: a correction is made
 // only when the next record agrees, and never larger than the time since the last record that
-// stood in place allows (a clock step under one record, a record off by a whole quantum).
+// stood in place allows (a clock step under one record). PipeWire stamps a record when it is
+// asked, not when its frames were counted, so a record may be late by up to the step its count
+// moves in (its quantum: 43 ms at 2048 frames); the earliest place of the recent records is
+// where the stream stands, and a record as late as a step is in place.
 #pragma once
 
 #include <QtGlobal>
@@ -25,8 +28,10 @@ public:
         qint64 silence = 0;  // frames of silence, put in before frame `at` of the stream
         qint64 excess = 0;   // frames beyond the time they fill, taken out around frame `at`
         qint64 at = 0;
-        // Once a second: how far ahead of the record it stands, before the corrections.
+        // Once a second: how far ahead of its records it stands, by the earliest recent place,
+        // and how late a record may be.
         std::optional<qint64> ahead;
+        qint64 late = 0;
     };
 
     // Records that count no frame say nothing of where frames are.
@@ -34,8 +39,8 @@ public:
     // Where the stream's first frame was heard, from the first record that counts a frame.
     std::optional<qint64> start() const { return m_start; }
     // The next record whose frames have all come: `delivered` frames, the last of which ends at
-    // `end` on the timeline; `held` is the place the drift follower holds the stream at.
-    std::optional<Check> check(qint64 delivered, qint64 end, qint64 held);
+    // `end` on the timeline.
+    std::optional<Check> check(qint64 delivered, qint64 end);
     // The stream's frame from which nothing may be written while a correction waits for the
     // next record: it goes in there.
     std::optional<qint64> doubtfulFrom() const;
@@ -43,13 +48,18 @@ public:
 private:
     struct Doubt {
         Record record;
-        qint64 offset;
+        qint64 ahead;
     };
-    Check correct(const Record& record, qint64 offset);
+    Check inPlace(const Record& record, qint64 ahead, qint64 place);
+    Check correct(const Record& record, qint64 ahead, qint64 place);
+    qint64 step() const;
 
     std::deque<Record> m_due;
+    std::deque<qint64> m_places;  // how far ahead the recent records in place put the stream
+    std::deque<qint64> m_counts;  // what the recent records counted
     std::optional<qint64> m_start;
     std::optional<Record> m_last;  // the last record that stood in place
+    qint64 m_lastBehind = 0;       // how far that one stood behind the place
     std::optional<Doubt> m_doubt;
     qint64 m_second = -1;  // of the last offset handed on
 };
