@@ -149,10 +149,8 @@ void CallMix::endInput(int input) {
     in->ended = true;
     if (!in->placed) {
         // A restart that failed: the next one continues what this one continued.
-        if (const auto chain = m_ended.find(in->continues); chain != m_ended.end()) {
-            const qint64 until = chain->second;
-            m_ended[input] = until;
-        }
+        if (const auto chain = m_ended.find(in->continues); chain != m_ended.end())
+            m_ended.emplace(input, chain->second);
         m_inputs.erase(input);
         return;
     }
@@ -204,11 +202,12 @@ void CallMix::flush(Side side) {
 // In pieces of a second: a long stretch (a stall, a side catching up) must not take its length
 // in memory at once.
 void CallMix::writeUpTo(SideState& state, Side side, qint64 position) {
+    if (position <= state.written) return;
     for (qint64 from = state.written; from < position; from += kRate)
         writePiece(state, side, from, std::min(from + kRate, position));
     for (auto it = m_inputs.begin(); it != m_inputs.end();) {
         Input& in = it->second;
-        if (in.side != side || !in.placed || position <= state.written) {
+        if (in.side != side || !in.placed) {
             ++it;
             continue;
         }
@@ -217,7 +216,7 @@ void CallMix::writeUpTo(SideState& state, Side side, qint64 position) {
         in.pending.erase(in.pending.begin(), in.pending.begin() + used);
         it = in.ended && in.pending.empty() ? m_inputs.erase(it) : std::next(it);
     }
-    state.written = std::max(state.written, position);
+    state.written = position;
 }
 
 void CallMix::writePiece(SideState& state, Side side, qint64 from, qint64 to) {

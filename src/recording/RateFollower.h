@@ -28,8 +28,6 @@ public:
     // it, and how far off its records may be. A few seconds' median of it is held where it first
     // was.
     void measure(qint64 place, qint64 noise = 0);
-    // The held place, once known.
-    std::optional<qint64> place() const { return m_place; }
 
     bool isResampling() const { return m_resampler != nullptr; }
     double correction() const { return m_correction; }  // timeline frames per frame, less 1

@@ -46,12 +46,13 @@ class CallMixTest : public QObject {
         return m_dir->filePath(side == Side::Microphone ? "mic.wav" : "speaker.wav");
     }
     void open(Side side) { m_mix->openSide(side, path(side)); }
-    // A stream delivers what it heard up to now, and the server's record of it says so.
-    void push(int input, qint16 value, qint64 frames) {
+    // A stream delivers what it heard up to now, and the server's record of it says so (`off`
+    // by as much as it is given).
+    void push(int input, qint16 value, qint64 frames, qint64 off = 0) {
         const auto samples = constant(value, frames);
         m_mix->push(input, samples.data(), frames);
         m_produced[input] += frames;
-        m_mix->record(input, m_produced[input], m_now, m_produced[input]);
+        m_mix->record(input, m_produced[input], m_now + off, m_produced[input]);
     }
     std::vector<qint16> samples(Side side) const {
         const QByteArray bytes = readBytes(path(side));
@@ -242,11 +243,7 @@ private slots:
         const qint64 hour = 3600 * kSecond, step = kSecond / 10;
         for (m_now = step; m_now <= 3 * kSecond; m_now += step) {
             push(far, 200, step);
-            const auto samples = constant(100, step);
-            m_mix->push(mic, samples.data(), step);
-            m_produced[mic] += step;
-            const qint64 off = m_now == kSecond ? hour : m_now == 2 * kSecond ? -hour : 0;
-            m_mix->record(mic, m_produced[mic], m_now + off, m_produced[mic]);
+            push(mic, 100, step, m_now == kSecond ? hour : m_now == 2 * kSecond ? -hour : 0);
             m_mix->tick();
         }
         const qint64 stopped = 25 * kSecond;  // all of it skipped, on both streams
